@@ -1,0 +1,70 @@
+#include "config/log_writer.h"
+
+#include <utility>
+
+#include "platform/local_time.h"
+
+namespace qov::config {
+
+LogWriter::LogWriter(TimestampFn timestamp) : timestamp_(std::move(timestamp)) {}
+LogWriter::LogWriter() : LogWriter(platform::LocalDateTimeText) {}
+
+void LogWriter::Configure(std::string path, std::int32_t max_size) {
+  std::lock_guard lock(mutex_);
+  path_ = std::move(path);
+  max_size_ = max_size;
+}
+
+void LogWriter::Open() {
+  std::lock_guard lock(mutex_);
+  OpenLocked();
+}
+
+void LogWriter::Close() {
+  std::lock_guard lock(mutex_);
+  file_.reset();
+}
+
+bool LogWriter::IsOpen() {
+  std::lock_guard lock(mutex_);
+  return file_ != nullptr;
+}
+
+void LogWriter::OpenLocked() {
+  if (file_ || path_.empty()) return;
+  file_ = platform::AppendFile::Open(path_);
+  if (file_) file_->Flush();
+}
+
+bool LogWriter::NeedsRotation(std::int64_t size_bytes, std::int32_t max_size) {
+  // A threshold of zero or less keeps one line per file, even a line shorter
+  // than one block.
+  if (max_size <= 0) return size_bytes > 0;
+  const std::int64_t blocks = size_bytes / 128;
+  return static_cast<double>(blocks) > static_cast<double>(max_size) * 8 / 2;
+}
+
+void LogWriter::RotateLocked() {
+  const std::string old = path_ + ".1";
+  if (platform::FileExists(old)) platform::RemoveFile(old);
+  file_.reset();
+  platform::RenameFile(path_, old);
+  OpenLocked();
+}
+
+void LogWriter::Write(std::string_view message) {
+  std::lock_guard lock(mutex_);
+  if (!file_) return;
+  const std::int64_t size = file_->Size();
+  if (size >= 0 && NeedsRotation(size, max_size_)) {
+    RotateLocked();
+    if (!file_) return;
+  }
+  std::string line = timestamp_();
+  line += " - ";
+  line += message;
+  line += "\r\n";
+  if (file_->Write(line)) file_->Flush();
+}
+
+}  // namespace qov::config

@@ -1,0 +1,41 @@
+// The service's configuration record: every tunable value, with its default.
+// Each field's name is also the name of the registry value that sets it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace qov::config {
+
+inline constexpr const char* kConfigKey = "\\Software\\Vopa\\QOV Lumo";
+inline constexpr int kMaxCheckAddrCount = 64;
+inline constexpr const char* kDefaultCheckAddr = "HTTP - www.msftconnecttest.com/connecttest.txt";
+
+struct TParamRec {
+  bool connection_need_dial = false;
+  std::string connection_name;
+  std::int32_t wait_time_after_start_s = 600;
+  std::uint32_t check_ok_period_s = 180;
+  std::int32_t check_wait_resp_s = 20;
+  std::int32_t check_fail_period_s = 60;
+  std::int32_t check_fail_loop_count = 10;
+  bool reset_modem = false;
+  bool reset_comp = false;
+  std::int32_t check_fail_loop_count_before_reset_comp = 2;
+  std::string log_file_path = "c:\\qov_log.txt";
+  std::int32_t log_file_max_size = 1024;  // in 512-byte units
+  std::string qov_com_port = "COM3";
+  std::string program_ctrl_process_name;
+  std::string program_ctrl_command_line;
+  std::string program_ctrl_token_process = "explorer.exe";
+  std::int32_t program_ctrl_check_period_s = 60;
+  std::int32_t check_addr_count = 1;
+  // Entries 0 to check_addr_count are read; 0 to check_addr_count - 1 are used.
+  std::array<std::string, kMaxCheckAddrCount + 1> check_addr{kDefaultCheckAddr};
+  std::int32_t life_beakon_period_ms = 60000;
+  bool system_load_log_enable = false;
+  std::int32_t system_load_log_period_s = 300;
+};
+
+}  // namespace qov::config

@@ -1,0 +1,25 @@
+#include <sys/time.h>
+#include <time.h>
+
+#include "platform/local_time.h"
+
+namespace qov::platform {
+
+std::string LocalDateTimeText() {
+  timeval tv{};
+  gettimeofday(&tv, nullptr);
+  tm local{};
+  localtime_r(&tv.tv_sec, &local);
+  char date[64] = {};
+  char time[64] = {};
+  strftime(date, sizeof date, "%x", &local);
+  std::string text = date;
+  if (local.tm_hour != 0 || local.tm_min != 0 || local.tm_sec != 0 || tv.tv_usec != 0) {
+    strftime(time, sizeof time, "%X", &local);
+    text += ' ';
+    text += time;
+  }
+  return text;
+}
+
+}  // namespace qov::platform

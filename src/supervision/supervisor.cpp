@@ -1,0 +1,85 @@
+#include "supervision/supervisor.h"
+
+#include <utility>
+
+#include "config/config_loader.h"
+
+namespace qov::supervision {
+
+std::optional<std::string> RasdialCommandLine(const std::string& connection_name) {
+  if (connection_name.find('"') != std::string::npos) return std::nullopt;
+  return "rasdial \"" + connection_name + "\"";
+}
+
+TSupervisorThread::TSupervisorThread(SupervisorContext ctx, SupervisorSeams seams)
+    : ctx_(ctx), seams_(std::move(seams)) {}
+
+void TSupervisorThread::Execute() {
+  seams_.prime_system_load();
+  ctx_.log.Close();
+  ctx_.flags.connection_up = false;
+  ctx_.flags.start_wait_done = false;
+  ctx_.flags.checker_started = false;
+  ctx_.flags.last_check_ok = true;
+
+  LoadConfiguration();
+  seams_.start_control_thread();
+
+  while (!Terminated()) {
+    ctx_.log.Open();
+    if (!ctx_.flags.connection_up) {
+      BringConnectionUp();
+    } else if (!ctx_.params.connection_need_dial && !ctx_.flags.checker_started) {
+      StartChecker();
+    }
+    LogSystemLoadWhenDue();
+    ctx_.clock.SleepMs(100);
+  }
+}
+
+void TSupervisorThread::LoadConfiguration() {
+  config::LoadResult loaded = config::LoadConfig(ctx_.registry);
+  ctx_.params = loaded.params;
+  ctx_.log.Configure(ctx_.params.log_file_path, ctx_.params.log_file_max_size);
+  ctx_.log.Open();
+  ctx_.log.Write("Service started");
+  for (const auto& name : loaded.wrong_type_values) ctx_.log.Write(config::WrongTypeMessage(name));
+}
+
+void TSupervisorThread::BringConnectionUp() {
+  const config::TParamRec& p = ctx_.params;
+  if (p.connection_need_dial && !p.connection_name.empty()) {
+    const std::string quoted = "\"" + p.connection_name + "\"";
+    if (Dial()) {
+      ctx_.log.Write("Open Internet-connection " + quoted);
+      ctx_.flags.connection_up = true;
+      if (!ctx_.flags.checker_started) StartChecker();
+    } else {
+      ctx_.log.Write("Unable to open Internet-connection " + quoted);
+    }
+  } else if (!ctx_.flags.start_wait_done) {
+    ctx_.log.Write("Wait " + std::to_string(p.wait_time_after_start_s / 60) + " min after start");
+    platform::WaitSeconds(ctx_.clock, static_cast<std::uint32_t>(p.wait_time_after_start_s), TerminateFlag());
+    ctx_.flags.connection_up = true;
+    ctx_.flags.start_wait_done = true;
+  }
+}
+
+bool TSupervisorThread::Dial() {
+  const auto command = RasdialCommandLine(ctx_.params.connection_name);
+  return command && seams_.start_process && seams_.start_process(*command);
+}
+
+void TSupervisorThread::StartChecker() {
+  seams_.start_checker();
+  ctx_.flags.checker_started = true;
+}
+
+void TSupervisorThread::LogSystemLoadWhenDue() {
+  const config::TParamRec& p = ctx_.params;
+  if (!p.system_load_log_enable || !platform::IsPast(ctx_.clock.NowMs(), next_load_line_)) return;
+  next_load_line_ = platform::DeadlineAfterSeconds(ctx_.clock.NowMs(), p.system_load_log_period_s);
+  if (auto text = seams_.system_load_text()) ctx_.log.Write("System Load: CPU - " + *text);
+}
+
+}  // namespace qov::supervision

@@ -1,0 +1,119 @@
+#include "config/log_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "support/temp_dir.h"
+
+namespace qov::config {
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void MakeFile(const std::string& path, std::size_t bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out << std::string(bytes, 'x');
+}
+
+class LogWriterTest : public ::testing::Test {
+ protected:
+  LogWriter log_{[] { return std::string("12/8/2026 4:50:12 PM"); }};
+  test::TempDir dir_;
+  std::string path_ = dir_.File("qov_log.txt");
+};
+
+TEST_F(LogWriterTest, LineFormatAndAppendToExistingFile) {
+  MakeFile(path_, 3);
+  log_.Configure(path_, 1024);
+  log_.Open();
+  log_.Write("Service started");
+  EXPECT_EQ(ReadAll(path_), "xxx12/8/2026 4:50:12 PM - Service started\r\n");
+}
+
+TEST_F(LogWriterTest, DropsMessagesUntilOpened) {
+  log_.Configure(path_, 1024);
+  log_.Write("lost");
+  EXPECT_FALSE(std::filesystem::exists(path_));
+  log_.Open();
+  log_.Open();  // a second open does nothing
+  log_.Write("kept");
+  EXPECT_EQ(ReadAll(path_), "12/8/2026 4:50:12 PM - kept\r\n");
+}
+
+TEST_F(LogWriterTest, OpenFailureLeavesLogClosed) {
+  log_.Configure(dir_.File("missing/dir/log.txt"), 1024);
+  log_.Open();
+  EXPECT_FALSE(log_.IsOpen());
+  log_.Write("dropped");
+}
+
+TEST(LogRotationRule, ThresholdIsFourBlocksPerUnit) {
+  EXPECT_FALSE(LogWriter::NeedsRotation(524288, 1024));  // 4096 blocks
+  EXPECT_FALSE(LogWriter::NeedsRotation(524415, 1024));  // still 4096 whole blocks
+  EXPECT_TRUE(LogWriter::NeedsRotation(524416, 1024));   // 4097 blocks
+  EXPECT_FALSE(LogWriter::NeedsRotation(0, 0));
+  EXPECT_TRUE(LogWriter::NeedsRotation(1, 0));
+  EXPECT_TRUE(LogWriter::NeedsRotation(1, -1));
+  EXPECT_FALSE(LogWriter::NeedsRotation(512, 1));  // 4 blocks
+  EXPECT_TRUE(LogWriter::NeedsRotation(640, 1));   // 5 blocks
+}
+
+TEST_F(LogWriterTest, RotatesAtTheDefaultThreshold) {
+  MakeFile(path_, 524288);
+  log_.Configure(path_, 1024);
+  log_.Open();
+  log_.Write("still here");
+  EXPECT_FALSE(std::filesystem::exists(path_ + ".1"));
+  log_.Close();
+
+  MakeFile(path_, 524416);
+  log_.Open();
+  log_.Write("first of the new file");
+  EXPECT_EQ(std::filesystem::file_size(path_ + ".1"), 524416u);
+  EXPECT_EQ(ReadAll(path_), "12/8/2026 4:50:12 PM - first of the new file\r\n");
+}
+
+TEST_F(LogWriterTest, ZeroSizeKeepsOneLinePerFileAndReplacesOldGeneration) {
+  log_.Configure(path_, 0);
+  log_.Open();
+  log_.Write("one");
+  log_.Write("two");
+  log_.Write("three");
+  EXPECT_EQ(ReadAll(path_), "12/8/2026 4:50:12 PM - three\r\n");
+  EXPECT_EQ(ReadAll(path_ + ".1"), "12/8/2026 4:50:12 PM - two\r\n");
+}
+
+TEST_F(LogWriterTest, ConcurrentWritersLoseNothing) {
+  log_.Configure(path_, 1024);
+  log_.Open();
+  constexpr int kThreads = 4;
+  constexpr int kLines = 50;
+  std::vector<std::thread> writers;
+  for (int t = 0; t < kThreads; ++t) {
+    writers.emplace_back([&, t] {
+      for (int i = 0; i < kLines; ++i) log_.Write("w" + std::to_string(t) + "-" + std::to_string(i));
+    });
+  }
+  // The supervisor's periodic open runs beside the writers.
+  for (int i = 0; i < 100; ++i) log_.Open();
+  for (auto& w : writers) w.join();
+  std::istringstream in(ReadAll(path_));
+  int lines = 0;
+  for (std::string line; std::getline(in, line);) {
+    EXPECT_TRUE(line.ends_with("\r")) << line;
+    ++lines;
+  }
+  EXPECT_EQ(lines, kThreads * kLines);
+}
+
+}  // namespace
+}  // namespace qov::config
