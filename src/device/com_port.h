@@ -1,0 +1,34 @@
+// The watchdog's serial port object: open with fixed settings, read, write,
+// close. Results are plain integers: -1 when no port is open, -2 when the
+// platform call fails.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/serial_port.h"
+
+namespace qov::device {
+
+class TComPort {
+ public:
+  explicit TComPort(std::unique_ptr<platform::SerialPort> port);
+  TComPort();  // the system's serial port
+  virtual ~TComPort();
+  TComPort(const TComPort&) = delete;
+  TComPort& operator=(const TComPort&) = delete;
+
+  bool Open(std::int32_t baud, const std::string& device_path);
+  void Close();
+  std::int32_t Read(std::uint8_t* buffer, std::int32_t count);
+  std::int32_t Write(const std::uint8_t* buffer, std::int32_t count);
+
+ private:
+  std::unique_ptr<platform::SerialPort> port_;
+};
+
+// True when the system lists a serial port named exactly `name` (case-sensitive).
+bool ComPortPresent(const std::string& name);
+
+}  // namespace qov::device

@@ -1,0 +1,39 @@
+// The receive side of the device link: a thread that reads whatever arrives
+// on the port and posts each chunk into a one-slot mailbox.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "device/com_port.h"
+#include "platform/clock.h"
+#include "platform/worker_thread.h"
+
+namespace qov::device {
+
+inline constexpr std::int32_t kMailboxSize = 128;
+
+// Ownership of the slot passes through `rcv_ready`: the receive thread fills
+// buffer and length while it is false and then sets it (release); the sender
+// reads them only after seeing it set (acquire) and clears it to hand back.
+struct RcvMailbox {
+  std::atomic<bool> rcv_ready{false};
+  std::uint8_t rcv_buffer[kMailboxSize] = {};
+  std::int32_t rcv_length = 0;
+};
+
+class TComRcvThread final : public platform::WorkerThread {
+ public:
+  TComRcvThread(platform::Clock& clock, TComPort& port, RcvMailbox& mailbox);
+  ~TComRcvThread() override { Join(); }
+
+ protected:
+  void Execute() override;
+
+ private:
+  platform::Clock& clock_;
+  TComPort& port_;
+  RcvMailbox& mailbox_;
+};
+
+}  // namespace qov::device

@@ -1,0 +1,35 @@
+// A serial port opened for synchronous, byte-oriented I/O with fixed line
+// settings (8 data bits, no parity, one stop bit) and read time-outs of
+// 50 ms between bytes and 100 + 5 x N ms in all.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qov::platform {
+
+class SerialPort {
+ public:
+  virtual ~SerialPort() = default;
+  // True when the port opened and its line settings were accepted; a port
+  // that refused its settings is closed again.
+  virtual bool Open(std::int32_t baud, const std::string& device_path) = 0;
+  virtual void Close() = 0;
+  virtual bool IsOpen() const = 0;
+  // Bytes read (0 on time-out), or -2 when the read fails. Only called while open.
+  virtual std::int32_t Read(std::uint8_t* buffer, std::int32_t count) = 0;
+  // Bytes written, or -2 when the write fails. Only called while open.
+  virtual std::int32_t Write(const std::uint8_t* buffer, std::int32_t count) = 0;
+};
+
+std::unique_ptr<SerialPort> MakeSystemSerialPort();
+
+// Names of the serial ports the system lists ("COM3", ...), in its order.
+std::vector<std::string> ListSerialPorts();
+
+// The path handed to Open for a configured port name ("\\.\COM3" on Windows).
+std::string SerialDevicePath(const std::string& port_name);
+
+}  // namespace qov::platform

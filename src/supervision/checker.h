@@ -1,0 +1,50 @@
+// The connectivity checker: periodic check cycles over the check addresses,
+// escalation to modem and computer resets, and the program-control step.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "config/log.h"
+#include "config/param_rec.h"
+#include "device/control_thread.h"
+#include "platform/clock.h"
+#include "platform/worker_thread.h"
+#include "supervision/run_flags.h"
+
+namespace qov::supervision {
+
+// The two probes a check address can name.
+class Probes {
+ public:
+  virtual ~Probes() = default;
+  virtual bool Http(const std::string& target) = 0;
+  virtual bool Icmp(const std::string& host, std::uint32_t timeout_ms) = 0;
+};
+
+struct CheckerContext {
+  platform::Clock& clock;
+  config::Log& log;
+  const config::TParamRec& params;
+  RunFlags& flags;
+  // Reset requests go here; may be null when no control thread exists.
+  device::TQOVControlThread* control;
+  Probes& probes;
+  // One program-control step.
+  std::function<void()> program_control_step;
+};
+
+class TOSMonitorThread final : public platform::WorkerThread {
+ public:
+  explicit TOSMonitorThread(CheckerContext ctx);
+  ~TOSMonitorThread() override { Join(); }
+
+ protected:
+  void Execute() override;
+
+ private:
+  CheckerContext ctx_;
+};
+
+}  // namespace qov::supervision
