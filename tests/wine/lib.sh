@@ -1,0 +1,170 @@
+# Helpers for the Wine end-to-end scenarios. Source it from a scenario:
+#   source "$(dirname "$0")/lib.sh"
+#   scenario_begin "$@"          # args: <wine_work_dir> <exe_dir> <native_tools_dir>
+#   ...                          # import config, install, start, assert
+# Cleanup (stop, uninstall, wineserver -k of this prefix) runs on every exit.
+set -euo pipefail
+
+SERVICE=qov_lumo_service
+LIB_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+wine_env() {
+  export WINEDEBUG=${QOV_WINEDEBUG:--all,err+eventlog}
+  export LANG=C.UTF-8 LC_ALL=C.UTF-8
+  unset DISPLAY WAYLAND_DISPLAY http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY all_proxy ALL_PROXY
+}
+
+log() { printf '[%s %s] %s\n' "$(date +%T)" "${SCENARIO:-wine}" "$*" >&2; }
+fail() {
+  log "FAIL: $*"
+  SCENARIO_FAILED=1
+  exit 1
+}
+
+# A ready prefix, made once per work dir and copied for each scenario.
+make_template() {
+  local work=$1 template=$1/template
+  mkdir -p "$work"
+  (
+    flock 9
+    if [ ! -f "$template/.ready" ]; then
+      rm -rf "$template"
+      wine_env
+      WINEPREFIX=$template WINEDEBUG=-all wine wineboot -i >/dev/null 2>&1 || true
+      WINEPREFIX=$template wineserver -w
+      touch "$template/.ready"
+    fi
+  ) 9>"$work/template.lock"
+}
+
+# Sets WINEPREFIX to a fresh copy of the template, starts the wineserver and a
+# keep-alive process whose stderr collects the session's event-log lines.
+scenario_begin() {
+  WORK=$(realpath -m "$1")
+  EXE_DIR=$(realpath "$2")
+  TOOLS_DIR=${3:+$(realpath -m "$3")}
+  SCENARIO=${SCENARIO:-$(basename "$0" .sh)}
+  SCENARIO_FAILED=0
+  wine_env
+  make_template "$WORK"
+  PREFIX=$WORK/scenarios/$SCENARIO
+  rm -rf "$PREFIX"
+  mkdir -p "$WORK/scenarios"
+  cp -a "$WORK/template" "$PREFIX"
+  export WINEPREFIX=$PREFIX
+  DRIVE_C=$PREFIX/drive_c
+  OUT=$PREFIX/out
+  mkdir -p "$OUT"
+  trap scenario_end EXIT
+  # The wineserver first, with its own stderr (a pty hang-up must not reach us).
+  wineserver -p 2>"$OUT/wineserver.err"
+  # Binaries live on drive C like an installed product.
+  mkdir -p "$DRIVE_C/qov"
+  cp "$EXE_DIR/$SERVICE.exe" "$DRIVE_C/qov/"
+  if [ -d "$EXE_DIR/tools" ]; then cp "$EXE_DIR"/tools/*.exe "$DRIVE_C/qov/" 2>/dev/null || true; fi
+  wine "C:\\qov\\qov_keepalive.exe" 2>"$OUT/session.err" >/dev/null &
+  KEEPALIVE_PID=$!
+  sleep 1
+  log "prefix $PREFIX ready"
+}
+
+scenario_end() {
+  local rc=$?
+  set +e
+  [ "$rc" -ne 0 ] && SCENARIO_FAILED=1
+  if [ -n "${WINEPREFIX:-}" ] && [ -d "${PREFIX:-/nonexistent}" ]; then
+    if [ "$SCENARIO_FAILED" != 0 ]; then
+      log "--- log file ---"; [ -f "$(log_file)" ] && tail -n 40 "$(log_file)" >&2
+      log "--- session stderr ---"; tail -n 20 "$OUT/session.err" >&2
+    fi
+    timeout 20 wine net stop $SERVICE >/dev/null 2>&1
+    timeout 20 wine "C:\\qov\\$SERVICE.exe" -UNINSTALL -SILENT >/dev/null 2>&1
+    [ -n "${KEEPALIVE_PID:-}" ] && kill "$KEEPALIVE_PID" 2>/dev/null
+    for hook in "${CLEANUP_HOOKS[@]:-}"; do [ -n "$hook" ] && eval "$hook"; done
+    wineserver -k 2>/dev/null
+    wineserver -w 2>/dev/null
+    if [ "$SCENARIO_FAILED" = 0 ] && [ -z "${QOV_KEEP_PREFIX:-}" ]; then rm -rf "$PREFIX"; fi
+  fi
+  if [ "$SCENARIO_FAILED" = 0 ]; then log "PASS"; else log "FAILED (prefix kept: ${PREFIX:-})"; fi
+  exit "$rc"
+}
+
+CLEANUP_HOOKS=()
+on_cleanup() { CLEANUP_HOOKS+=("$1"); }
+
+# Writes the given "name"=value lines (REGEDIT4 syntax) under the service's
+# configuration key and imports them.
+import_config() {
+  local file=$OUT/config.reg
+  {
+    printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Vopa\\QOV Lumo]\r\n'
+    for line in "$@"; do printf '%s\r\n' "$line"; done
+    printf '\r\n'
+  } >"$file"
+  wine regedit /S "$(winepath -w "$file" 2>/dev/null)" >/dev/null 2>&1 || fail "regedit import failed"
+}
+
+# REG_SZ / REG_DWORD lines for import_config.
+reg_sz() { local v=${2//\\/\\\\}; printf '"%s"="%s"' "$1" "${v//\"/\\\"}"; }
+reg_dword() { printf '"%s"=dword:%08x' "$1" "$2"; }
+
+run_service_exe() { wine "C:\\qov\\$SERVICE.exe" "$@"; }
+
+install_service() {
+  run_service_exe -INSTALL -SILENT >"$OUT/install.out" 2>"$OUT/install.err" || fail "install failed"
+}
+
+start_service() {
+  wine sc start $SERVICE >"$OUT/start.out" 2>&1 || fail "sc start failed: $(cat "$OUT/start.out")"
+}
+
+stop_service() {
+  wine net stop $SERVICE >"$OUT/stop.out" 2>&1 || true
+}
+
+# Prints the numeric state of `sc query` (1 stopped, 4 running), or nothing.
+service_state() {
+  wine sc query $SERVICE 2>/dev/null | tr -d '\r' | awk '/STATE/ {print $3; exit}'
+}
+
+wait_state() {
+  local want=$1 limit=${2:-20} i
+  for ((i = 0; i < limit * 10; i++)); do
+    [ "$(service_state)" = "$want" ] && return 0
+    sleep 0.1
+  done
+  fail "service state is '$(service_state)', expected $want"
+}
+
+# The log file as seen through the prefix's drive (default path c:\qov_log.txt).
+log_file() { echo "${LOG_FILE:-$DRIVE_C/qov_log.txt}"; }
+
+# Log messages without their timestamps, one per line.
+log_messages() { [ -f "$(log_file)" ] && tr -d '\r' <"$(log_file)" | sed 's/^.* - //' || true; }
+
+# Waits until the log holds the exact message `$1` at least `$3` times (default 1).
+wait_log() {
+  local msg=$1 limit=${2:-30} count=${3:-1} i
+  for ((i = 0; i < limit * 10; i++)); do
+    [ "$(log_messages | grep -cxF -- "$msg")" -ge "$count" ] && return 0
+    sleep 0.1
+  done
+  fail "log never showed '$msg' (x$count) within ${limit}s"
+}
+
+expect_log() { log_messages | grep -qxF -- "$1" || fail "log lacks '$1'"; }
+expect_no_log() { ! log_messages | grep -qxF -- "$1" || fail "log unexpectedly has '$1'"; }
+last_log_message() { log_messages | tail -n 1; }
+
+# Event-log insertion strings written during the session.
+event_log_lines() { grep -a 'err:eventlog:ReportEvent' "$OUT"/*.err 2>/dev/null || true; }
+
+# Waits until the wine process `pid` has ended.
+wait_pid_gone() {
+  local pid=$1 limit=${2:-20} i
+  for ((i = 0; i < limit * 10; i++)); do
+    kill -0 "$pid" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  return 1
+}
