@@ -1,0 +1,206 @@
+#include "supervision/supervisor.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "platform/memory_registry.h"
+#include "support/fake_clock.h"
+#include "support/temp_dir.h"
+
+namespace qov::supervision {
+namespace {
+
+using config::kConfigKey;
+
+// One logged line: the fake time it was written at and its message.
+struct Line {
+  platform::Tick at;
+  std::string text;
+};
+
+class SupervisorTest : public ::testing::Test {
+ protected:
+  SupervisorTest() {
+    reg_.SetString(kConfigKey, "log_file_path", dir_.File("qov_log.txt"));
+    seams_.start_process = [this](const std::string& cmd) {
+      dials_.push_back({clock_.NowMs(), cmd});
+      return dial_ok_;
+    };
+    seams_.start_checker = [this] { checker_starts_.push_back(clock_.NowMs()); };
+    seams_.start_control_thread = [this] { control_started_ = true; };
+  }
+
+  // Runs the body on this thread until the fake time passes `until`.
+  void RunUntil(platform::Tick until) {
+    TSupervisorThread sup(SupervisorContext{clock_, reg_, log_, params_, flags_}, seams_);
+    clock_.OnSleep([&](platform::Tick now) {
+      if (now >= until) sup.RequestTerminate();
+      if (on_sleep_) on_sleep_(now);
+    });
+    sup.RunHere();
+    end_ = clock_.NowMs();
+  }
+
+  std::vector<Line> Lines() {
+    std::ifstream in(dir_.File("qov_log.txt"), std::ios::binary);
+    std::vector<Line> lines;
+    for (std::string l; std::getline(in, l);) {
+      if (!l.empty() && l.back() == '\r') l.pop_back();
+      const auto sep = l.find(" - ");
+      lines.push_back({std::stoll(l.substr(0, sep)), l.substr(sep + 3)});
+    }
+    return lines;
+  }
+  std::vector<std::string> Texts() {
+    std::vector<std::string> t;
+    for (auto& l : Lines()) t.push_back(l.text);
+    return t;
+  }
+  long Count(const std::string& text) {
+    long n = 0;
+    for (auto& l : Lines()) n += l.text == text;
+    return n;
+  }
+
+  void Dword(const std::string& name, std::uint32_t v) { reg_.SetDword(kConfigKey, name, v); }
+  void Text(const std::string& name, const std::string& v) { reg_.SetString(kConfigKey, name, v); }
+
+  test::FakeClock clock_{5000};
+  platform::MemoryRegistry reg_;
+  test::TempDir dir_;
+  config::LogWriter log_{[this] { return std::to_string(clock_.NowMs()); }};
+  config::TParamRec params_;
+  RunFlags flags_;
+  SupervisorSeams seams_;
+  std::function<void(platform::Tick)> on_sleep_;
+  bool dial_ok_ = true;
+  bool control_started_ = false;
+  std::vector<std::pair<platform::Tick, std::string>> dials_;
+  std::vector<platform::Tick> checker_starts_;
+  platform::Tick end_ = 0;
+};
+
+TEST_F(SupervisorTest, StartUpDelayThenCheckerOnTheNextPass) {
+  Dword("wait_time_after_start_s", 59);
+  RunUntil(5000 + 61000);
+  const auto lines = Lines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0].text, "Service started");
+  EXPECT_EQ(lines[1].text, "Wait 0 min after start");
+  EXPECT_TRUE(control_started_);
+  ASSERT_EQ(checker_starts_.size(), 1u);
+  EXPECT_GE(checker_starts_[0], 5000 + 59000);
+  EXPECT_LE(checker_starts_[0], 5000 + 59000 + 250 + 100);
+  EXPECT_TRUE(flags_.connection_up && flags_.start_wait_done && flags_.checker_started);
+  EXPECT_TRUE(dials_.empty());
+  EXPECT_EQ(params_.wait_time_after_start_s, 59) << "the record is filled for the other threads";
+}
+
+TEST_F(SupervisorTest, DefaultDelayIsTenMinutes) {
+  RunUntil(5000 + 1000);
+  EXPECT_EQ(Texts(), (std::vector<std::string>{"Service started", "Wait 10 min after start"}));
+}
+
+TEST_F(SupervisorTest, TerminateDuringTheDelayEndsWithinAQuarterSecond) {
+  RunUntil(5000 + 3000);
+  EXPECT_LE(end_, 5000 + 3000 + 250 + 100);
+  EXPECT_TRUE(checker_starts_.empty());
+}
+
+TEST_F(SupervisorTest, DialModeDialsAtOnceAndStartsTheChecker) {
+  Dword("connection_need_dial", 1);
+  Text("connection_name", "My ISP");
+  RunUntil(5000 + 1000);
+  ASSERT_EQ(dials_.size(), 1u);
+  EXPECT_EQ(dials_[0].first, 5000);
+  EXPECT_EQ(dials_[0].second, "rasdial \"My ISP\"");
+  EXPECT_EQ(Texts(), (std::vector<std::string>{"Service started", "Open Internet-connection \"My ISP\""}));
+  EXPECT_EQ(checker_starts_, (std::vector<platform::Tick>{5000}));
+}
+
+TEST_F(SupervisorTest, FailedDialIsRetriedEveryPass) {
+  Dword("connection_need_dial", 1);
+  Text("connection_name", "isp");
+  dial_ok_ = false;
+  RunUntil(5000 + 1000);
+  EXPECT_EQ(dials_.size(), 10u);
+  EXPECT_EQ(Count("Unable to open Internet-connection \"isp\""), 10);
+  EXPECT_TRUE(checker_starts_.empty());
+  EXPECT_FALSE(flags_.connection_up);
+}
+
+TEST_F(SupervisorTest, RedialsAfterAFailedCycleButStartsTheCheckerOnce) {
+  Dword("connection_need_dial", 1);
+  Text("connection_name", "isp");
+  // The checker clears the flag after a failed cycle at 2 s.
+  on_sleep_ = [this](platform::Tick now) {
+    if (now == 5000 + 2000) flags_.connection_up = false;
+  };
+  RunUntil(5000 + 3000);
+  ASSERT_EQ(dials_.size(), 2u);
+  EXPECT_EQ(dials_[1].first, 5000 + 2000);
+  EXPECT_EQ(checker_starts_.size(), 1u);
+}
+
+TEST_F(SupervisorTest, DialFlagWithoutNameServesTheDelayAndNeverStartsTheChecker) {
+  Dword("connection_need_dial", 1);
+  Dword("wait_time_after_start_s", 2);
+  RunUntil(5000 + 10000);
+  EXPECT_TRUE(dials_.empty());
+  EXPECT_TRUE(flags_.connection_up);
+  EXPECT_TRUE(checker_starts_.empty());
+}
+
+TEST_F(SupervisorTest, NameWithAQuoteIsNeverDialled) {
+  Dword("connection_need_dial", 1);
+  Text("connection_name", "a\" & evil");
+  RunUntil(5000 + 300);
+  EXPECT_TRUE(dials_.empty());
+  EXPECT_EQ(Count("Unable to open Internet-connection \"a\" & evil\""), 3);
+  EXPECT_EQ(RasdialCommandLine("x\"y"), std::nullopt);
+}
+
+TEST_F(SupervisorTest, WrongTypesAreLoggedAfterStart) {
+  Text("wait_time_after_start_s", "five");
+  RunUntil(5000 + 100);
+  const auto texts = Texts();
+  ASSERT_GE(texts.size(), 3u);
+  EXPECT_EQ(texts[1], "Invalid data type for 'wait_time_after_start_s', default kept");
+  EXPECT_EQ(texts[2], "Wait 10 min after start");
+}
+
+TEST_F(SupervisorTest, DelayIsServedInFullAcrossThe32BitTickBoundary) {
+  clock_.Set((platform::Tick{1} << 32) - 1000);
+  const platform::Tick start = clock_.NowMs();
+  Dword("wait_time_after_start_s", 5);
+  RunUntil(start + 10000);
+  ASSERT_EQ(checker_starts_.size(), 1u);
+  EXPECT_GE(checker_starts_[0], start + 5000);
+}
+
+TEST_F(SupervisorTest, SystemLoadLineOnEveryPassWithPeriodZero) {
+  Dword("system_load_log_enable", 1);
+  Dword("system_load_log_period_s", 0);
+  Dword("wait_time_after_start_s", 1);
+  bool primed = false;
+  seams_.prime_system_load = [&] { primed = true; };
+  seams_.system_load_text = [] { return std::optional<std::string>("7%; RAM in use - 1%; ..."); };
+  RunUntil(5000 + 1000 + 500);
+  EXPECT_TRUE(primed);
+  // One line per pass: the delay pass and the four 100 ms passes after it.
+  EXPECT_EQ(Count("System Load: CPU - 7%; RAM in use - 1%; ..."), 5);
+}
+
+TEST_F(SupervisorTest, FailedLoadSampleWritesNoLineAndKeepsRunning) {
+  Dword("system_load_log_enable", 1);
+  Dword("system_load_log_period_s", 1);
+  Dword("wait_time_after_start_s", 1);
+  RunUntil(5000 + 3000);
+  for (const auto& t : Texts()) EXPECT_EQ(t.find("System Load"), std::string::npos);
+  EXPECT_EQ(checker_starts_.size(), 1u);
+}
+
+}  // namespace
+}  // namespace qov::supervision
