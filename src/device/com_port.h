@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/serial_port.h"
 
@@ -27,6 +28,9 @@ class TComPort {
  private:
   std::unique_ptr<platform::SerialPort> port_;
 };
+
+// True when `listed` holds exactly `name`: byte for byte, case-sensitive.
+bool PortListed(const std::vector<std::string>& listed, const std::string& name);
 
 // True when the system lists a serial port named exactly `name` (case-sensitive).
 bool ComPortPresent(const std::string& name);

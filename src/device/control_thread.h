@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -11,6 +12,7 @@
 #include "config/log.h"
 #include "config/param_rec.h"
 #include "device/com_port.h"
+#include "device/link_protocol.h"
 #include "device/receive_thread.h"
 #include "platform/clock.h"
 #include "platform/worker_thread.h"
@@ -28,6 +30,9 @@ struct DeviceContext {
   std::unique_ptr<TComRcvThread>& receiver;
   // Whether the system lists a port name; ComPortPresent by default.
   std::function<bool(const std::string&)> port_present = ComPortPresent;
+  // Makes the receive thread for a freshly opened port; a running one by default.
+  std::function<std::unique_ptr<TComRcvThread>(platform::Clock&, TComPort&, RcvMailbox&)> make_receiver =
+      StartReceiveThread;
 };
 
 class TQOVControlThread final : public platform::WorkerThread {
@@ -39,11 +44,25 @@ class TQOVControlThread final : public platform::WorkerThread {
   std::atomic<bool> modem_reset_request{false};
   std::atomic<bool> pc_reset_request{false};
 
+  // Written by this thread only; read by tests after the body has ended.
+  bool device_running() const { return device_running_; }
+
  protected:
   void Execute() override;
 
  private:
+  // One pass in each state.
+  void BringDeviceUp();
+  void ServeRunningDevice();
+  // True when the port is open and a fresh receive thread reads it.
+  bool OpenDevicePort();
+  void StopReceiver();
+  void WaitSeconds(std::uint32_t seconds) { platform::WaitSeconds(ctx_.clock, seconds, TerminateFlag()); }
+
   DeviceContext ctx_;
+  DeviceLink link_;
+  bool device_running_ = false;
+  platform::Tick next_life_tick_ = 0;
 };
 
 }  // namespace qov::device

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "device/com_port.h"
 #include "platform/clock.h"
@@ -35,5 +36,8 @@ class TComRcvThread final : public platform::WorkerThread {
   TComPort& port_;
   RcvMailbox& mailbox_;
 };
+
+// Creates a receive thread and starts it running.
+std::unique_ptr<TComRcvThread> StartReceiveThread(platform::Clock& clock, TComPort& port, RcvMailbox& mailbox);
 
 }  // namespace qov::device

@@ -1,0 +1,120 @@
+#include "device/control_thread.h"
+
+#include "platform/serial_port.h"
+
+namespace qov::device {
+namespace {
+
+constexpr std::int32_t kDeviceBaud = 9600;
+constexpr int kOpenAttempts = 5;
+constexpr std::uint32_t kOpenRetryWaitS = 5;
+constexpr std::uint32_t kReceiverStopWaitMs = 1000;
+constexpr std::uint32_t kPassSleepMs = 50;
+
+}  // namespace
+
+TQOVControlThread::TQOVControlThread(DeviceContext ctx)
+    : ctx_(std::move(ctx)), link_(ctx_.clock, ctx_.port, ctx_.mailbox) {}
+
+void TQOVControlThread::Execute() {
+  device_running_ = false;
+  link_.exchange_busy = false;
+  modem_reset_request = false;
+  pc_reset_request = false;
+  next_life_tick_ = 0;
+
+  while (!Terminated()) {
+    if (!device_running_) {
+      BringDeviceUp();
+    } else {
+      ServeRunningDevice();
+    }
+    ctx_.clock.SleepMs(kPassSleepMs);
+  }
+
+  if (device_running_) {
+    if (link_.SendDeviceCommand(CMD_TIMER_STOP)) {
+      ctx_.log.Write("QOV timer stop ok");
+      device_running_ = false;
+    } else {
+      ctx_.log.Write("QOV timer stop fail");
+    }
+  }
+  // The port stays open and the receive thread keeps running: the stop
+  // handler takes them down after this thread.
+}
+
+void TQOVControlThread::BringDeviceUp() {
+  const std::string& name = ctx_.params.qov_com_port;
+  if (!OpenDevicePort()) {
+    ctx_.log.Write("QOV COM port open fail (" + name + ")");
+    return;
+  }
+  ctx_.log.Write("QOV COM port open ok (" + name + ")");
+  if (!link_.CheckDeviceVersion()) {
+    ctx_.log.Write("QOV version fail");
+    return;
+  }
+  ctx_.log.Write("QOV version ok");
+  if (!link_.SendDeviceCommand(CMD_TIMER_INIT)) {
+    ctx_.log.Write("QOV timer init fail");
+    return;
+  }
+  ctx_.log.Write("QOV timer init ok");
+  next_life_tick_ = platform::DeadlineAfter(ctx_.clock.NowMs(), ctx_.params.life_beakon_period_ms);
+  device_running_ = true;
+}
+
+void TQOVControlThread::ServeRunningDevice() {
+  if (platform::IsPast(ctx_.clock.NowMs(), next_life_tick_)) {
+    // Each deadline counts from the actual send; lateness is not made up.
+    next_life_tick_ = platform::DeadlineAfter(ctx_.clock.NowMs(), ctx_.params.life_beakon_period_ms);
+    if (link_.SendDeviceCommand(CMD_LIFE_MESSAGE)) {
+      ctx_.log.Write("Life message send ok");
+    } else {
+      ctx_.log.Write("Life message send fail");
+      device_running_ = false;
+    }
+  }
+  // Reset requests still go out in the pass whose life message failed.
+  if (modem_reset_request.exchange(false)) {
+    link_.SendDeviceCommand(CMD_MODEM_RESET);
+    ctx_.log.Write("modem reset ok");
+  }
+  if (pc_reset_request.exchange(false)) {
+    ctx_.log.Write("reset pc ok");
+    WaitSeconds(1);
+    link_.SendDeviceCommand(CMD_PC_RESET);
+  }
+}
+
+bool TQOVControlThread::OpenDevicePort() {
+  const std::string& name = ctx_.params.qov_com_port;
+  if (!ctx_.port_present(name)) {
+    WaitSeconds(kOpenRetryWaitS);
+    return false;
+  }
+  for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+    // The old receive thread ends before its port is closed, so no read is
+    // ever in flight on a handle being closed or reopened.
+    StopReceiver();
+    ctx_.port.Close();
+    if (ctx_.port.Open(kDeviceBaud, platform::SerialDevicePath(name))) {
+      ctx_.receiver = ctx_.make_receiver(ctx_.clock, ctx_.port, ctx_.mailbox);
+      return true;
+    }
+    WaitSeconds(kOpenRetryWaitS);
+  }
+  WaitSeconds(kOpenRetryWaitS);
+  return false;
+}
+
+void TQOVControlThread::StopReceiver() {
+  if (!ctx_.receiver) return;
+  ctx_.receiver->RequestTerminate();
+  ctx_.receiver->WaitFor(kReceiverStopWaitMs);
+  // Freeing waits for the thread's end without a limit.
+  ctx_.receiver.reset();
+}
+
+}  // namespace qov::device

@@ -1,0 +1,53 @@
+#include "device/link_protocol.h"
+
+#include <cstring>
+
+namespace qov::device {
+namespace {
+
+bool StartsWith(const std::uint8_t* chunk, std::int32_t length, const char* prefix, std::int32_t min_length) {
+  const auto prefix_length = static_cast<std::int32_t>(std::strlen(prefix));
+  return length >= min_length && length >= prefix_length && std::memcmp(chunk, prefix, prefix_length) == 0;
+}
+
+}  // namespace
+
+std::array<std::uint8_t, 4> MakeFrame(std::uint8_t code) { return {'Q', 'O', 'V', code}; }
+
+bool IsIdentification(const std::uint8_t* chunk, std::int32_t length) {
+  return StartsWith(chunk, length, "QOV Lumo ", 14) || StartsWith(chunk, length, "QOV Vesperin ", 18);
+}
+
+bool IsAcknowledgement(const std::uint8_t* chunk, std::int32_t length) { return length == 1 && chunk[0] == 'Z'; }
+
+bool DeviceLink::Exchange(std::uint8_t code, Acceptor accept) {
+  if (exchange_busy) return false;
+  exchange_busy = true;
+  const auto frame = MakeFrame(code);
+  for (int attempt = 0; attempt < kExchangeAttempts; ++attempt) {
+    // Hands the slot back, dropping whatever waited there from before.
+    mailbox_.rcv_ready.store(false, std::memory_order_release);
+    port_.Write(frame.data(), static_cast<std::int32_t>(frame.size()));
+    if (PollForReply(accept)) {
+      exchange_busy = false;
+      return true;
+    }
+  }
+  exchange_busy = false;
+  return false;
+}
+
+bool DeviceLink::PollForReply(Acceptor accept) {
+  for (int poll = 0; poll < kPollsPerAttempt; ++poll) {
+    if (!mailbox_.rcv_ready.load(std::memory_order_acquire)) {
+      clock_.SleepMs(kPollSleepMs);
+      continue;
+    }
+    // The accepted reply stays in the slot; a wrong one is discarded at once.
+    if (accept(mailbox_.rcv_buffer, mailbox_.rcv_length)) return true;
+    mailbox_.rcv_ready.store(false, std::memory_order_release);
+  }
+  return false;
+}
+
+}  // namespace qov::device

@@ -1,0 +1,59 @@
+// The request/reply conversation with the watchdog device: the 4-byte frame,
+// which received chunks count as replies, and the exchange that sends a frame
+// up to five times and polls the receive mailbox for the reply.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "device/com_port.h"
+#include "device/receive_thread.h"
+#include "platform/clock.h"
+
+namespace qov::device {
+
+inline constexpr std::uint8_t CMD_VERSION = 1;
+inline constexpr std::uint8_t CMD_MODEM_RESET = 2;
+inline constexpr std::uint8_t CMD_TIMER_INIT = 3;
+inline constexpr std::uint8_t CMD_TIMER_STOP = 4;
+inline constexpr std::uint8_t CMD_LIFE_MESSAGE = 5;
+inline constexpr std::uint8_t CMD_PC_RESET = 174;
+
+inline constexpr int kExchangeAttempts = 5;
+inline constexpr int kPollsPerAttempt = 10;
+inline constexpr std::uint32_t kPollSleepMs = 50;
+
+std::array<std::uint8_t, 4> MakeFrame(std::uint8_t code);
+
+// Either model's identification: "QOV Lumo " in at least 14 bytes, or
+// "QOV Vesperin " in at least 18 bytes.
+bool IsIdentification(const std::uint8_t* chunk, std::int32_t length);
+// Exactly the one byte 'Z'.
+bool IsAcknowledgement(const std::uint8_t* chunk, std::int32_t length);
+
+// Runs the exchanges on the control thread. Only reads the mailbox; the
+// receive thread fills it.
+class DeviceLink {
+ public:
+  DeviceLink(platform::Clock& clock, TComPort& port, RcvMailbox& mailbox)
+      : clock_(clock), port_(port), mailbox_(mailbox) {}
+
+  bool CheckDeviceVersion() { return Exchange(CMD_VERSION, IsIdentification); }
+  bool SendDeviceCommand(std::uint8_t code) { return Exchange(code, IsAcknowledgement); }
+
+  // Guards against a second exchange on the same link; only the control
+  // thread touches it.
+  bool exchange_busy = false;
+
+ private:
+  using Acceptor = bool (*)(const std::uint8_t*, std::int32_t);
+  bool Exchange(std::uint8_t code, Acceptor accept);
+  // One attempt's polls; true when an accepted reply is waiting in the slot.
+  bool PollForReply(Acceptor accept);
+
+  platform::Clock& clock_;
+  TComPort& port_;
+  RcvMailbox& mailbox_;
+};
+
+}  // namespace qov::device

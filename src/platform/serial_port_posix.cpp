@@ -1,0 +1,165 @@
+// termios backend: raw 8N1 on a non-blocking descriptor, with reads paced by
+// poll() to give the same time-outs as the Windows port (50 ms between bytes,
+// 100 + 5 x N ms in all).
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "platform/posix_fd.h"
+#include "platform/serial_port.h"
+
+namespace qov::platform {
+namespace {
+
+constexpr std::int64_t kIntervalTimeoutMs = 50;
+constexpr std::int64_t kTotalTimeoutConstantMs = 100;
+constexpr std::int64_t kTotalTimeoutPerByteMs = 5;
+
+std::int64_t MonotonicMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+bool BaudToSpeed(std::int32_t baud, speed_t& speed) {
+  switch (baud) {
+    case 1200: speed = B1200; return true;
+    case 2400: speed = B2400; return true;
+    case 4800: speed = B4800; return true;
+    case 9600: speed = B9600; return true;
+    case 19200: speed = B19200; return true;
+    case 38400: speed = B38400; return true;
+    case 57600: speed = B57600; return true;
+    case 115200: speed = B115200; return true;
+    default: return false;
+  }
+}
+
+class PosixSerialPort final : public SerialPort {
+ public:
+  bool Open(std::int32_t baud, const std::string& device_path) override {
+    UniqueFd fd(::open(device_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) return false;
+    termios tio{};
+    speed_t speed{};
+    if (::tcgetattr(fd.get(), &tio) != 0 || !BaudToSpeed(baud, speed)) return false;
+    ::cfmakeraw(&tio);
+    tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    ::cfsetispeed(&tio, speed);
+    ::cfsetospeed(&tio, speed);
+    if (::tcsetattr(fd.get(), TCSANOW, &tio) != 0) return false;
+    ::tcflush(fd.get(), TCIOFLUSH);
+    fd_ = std::move(fd);
+    return true;
+  }
+
+  void Close() override { fd_.reset(); }
+  bool IsOpen() const override { return static_cast<bool>(fd_); }
+
+  std::int32_t Read(std::uint8_t* buffer, std::int32_t count) override {
+    const std::int64_t end = MonotonicMs() + kTotalTimeoutConstantMs + kTotalTimeoutPerByteMs * count;
+    std::int32_t got = 0;
+    while (got < count) {
+      const std::int64_t now = MonotonicMs();
+      if (now >= end) break;
+      std::int64_t wait = end - now;
+      if (got > 0) wait = std::min(wait, kIntervalTimeoutMs);
+      pollfd p{fd_.get(), POLLIN, 0};
+      const int rc = ::poll(&p, 1, static_cast<int>(wait));
+      if (rc < 0) {
+        if (errno == EINTR) continue;
+        return got > 0 ? got : -2;
+      }
+      if (rc == 0) break;  // the total or the interval time-out passed
+      if (p.revents & POLLIN) {
+        const ssize_t n = ::read(fd_.get(), buffer + got, static_cast<std::size_t>(count - got));
+        if (n > 0) {
+          got += static_cast<std::int32_t>(n);
+          continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+      }
+      // Hang-up or error: the other end is gone.
+      return got > 0 ? got : -2;
+    }
+    return got;
+  }
+
+  std::int32_t Write(const std::uint8_t* buffer, std::int32_t count) override {
+    std::int32_t done = 0;
+    while (done < count) {
+      const ssize_t n = ::write(fd_.get(), buffer + done, static_cast<std::size_t>(count - done));
+      if (n > 0) {
+        done += static_cast<std::int32_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno == EAGAIN) {
+        pollfd p{fd_.get(), POLLOUT, 0};
+        if (::poll(&p, 1, -1) < 0 && errno != EINTR) return -2;
+        if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return -2;
+        continue;
+      }
+      return -2;
+    }
+    return done;
+  }
+
+ private:
+  UniqueFd fd_;
+};
+
+void AddEntries(const std::string& dir, const std::string& prefix, bool (*keep)(const std::string&, const std::string&),
+                std::vector<std::string>& out) {
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return;
+  std::vector<std::string> names;
+  while (const dirent* e = ::readdir(d)) {
+    const std::string name = e->d_name;
+    if (name != "." && name != ".." && keep(dir, name)) names.push_back(prefix + name);
+  }
+  ::closedir(d);
+  std::sort(names.begin(), names.end());
+  out.insert(out.end(), names.begin(), names.end());
+}
+
+// A tty class entry backed by a device: a real UART, USB or ACM port.
+bool HasDevice(const std::string& dir, const std::string& name) {
+  struct stat st{};
+  return ::stat((dir + "/" + name + "/device").c_str(), &st) == 0;
+}
+
+bool IsPseudoTerminal(const std::string&, const std::string& name) {
+  return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+}  // namespace
+
+std::unique_ptr<SerialPort> MakeSystemSerialPort() { return std::make_unique<PosixSerialPort>(); }
+
+// Hardware-backed ttys ("ttyS0", "ttyUSB0", ...) and, so that a simulated
+// device counts as attached, every pseudo-terminal slave ("pts/3").
+std::vector<std::string> ListSerialPorts() {
+  std::vector<std::string> out;
+  AddEntries("/sys/class/tty", "", HasDevice, out);
+  AddEntries("/dev/pts", "pts/", IsPseudoTerminal, out);
+  return out;
+}
+
+std::string SerialDevicePath(const std::string& port_name) {
+  if (!port_name.empty() && port_name.front() == '/') return port_name;
+  return "/dev/" + port_name;
+}
+
+}  // namespace qov::platform

@@ -1,0 +1,220 @@
+#include "device/control_thread.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/fake_clock.h"
+#include "support/fake_device.h"
+#include "support/fake_serial_port.h"
+#include "support/recording_log.h"
+
+namespace qov::device {
+namespace {
+
+using platform::Tick;
+using Lines = std::vector<std::string>;
+
+class ControlThreadTest : public ::testing::Test {
+ protected:
+  ControlThreadTest() {
+    auto fake = std::make_unique<test::FakeSerialPort>(clock_);
+    fake_ = fake.get();
+    port_ = std::make_unique<TComPort>(std::move(fake));
+    device_ = std::make_unique<test::FakeDevice>(clock_, *fake_, mailbox_);
+    params_.life_beakon_period_ms = 1000;
+    thread_ = std::make_unique<TQOVControlThread>(DeviceContext{
+        clock_, log_, params_, *port_, mailbox_, receiver_,
+        [this](const std::string& name) { return present_ && name == "COM3"; },
+        [this](platform::Clock& c, TComPort& p, RcvMailbox& m) {
+          receivers_made_++;
+          return std::make_unique<TComRcvThread>(c, p, m);  // not started: the fake device posts itself
+        }});
+  }
+
+  // Runs the body on this thread; `stop` is asked after every sleep.
+  void RunUntil(std::function<bool(Tick)> stop) {
+    device_->on_time = [this, stop](Tick now) {
+      if (!thread_->Terminated() && stop(now)) {
+        terminate_at_ = now;
+        thread_->RequestTerminate();
+      }
+    };
+    thread_->RunHere();
+  }
+  void ExpectLifeMessageOnEveryPass() {
+    RunUntil([this](Tick) { return log_.Count("Life message send ok") == 4; });
+    const auto life = FrameTimes(CMD_LIFE_MESSAGE);
+    ASSERT_EQ(life.size(), 4u);
+    EXPECT_EQ(life[0] - FrameTimes(CMD_TIMER_INIT)[0], 50);
+    for (std::size_t i = 1; i < life.size(); ++i) EXPECT_EQ(life[i] - life[i - 1], 50);
+  }
+  std::vector<Tick> TimesOf(const std::string& text) const {
+    std::vector<Tick> at;
+    for (const auto& l : log_.Lines())
+      if (l.text == text) at.push_back(l.at);
+    return at;
+  }
+  std::vector<Tick> FrameTimes(int code) const {
+    std::vector<Tick> at;
+    for (const auto& w : fake_->WrittenFrames())
+      if (w.bytes[3] == code) at.push_back(w.at);
+    return at;
+  }
+
+  test::FakeClock clock_;
+  test::RecordingLog log_{&clock_};
+  config::TParamRec params_;
+  test::FakeSerialPort* fake_;
+  std::unique_ptr<TComPort> port_;
+  RcvMailbox mailbox_;
+  std::unique_ptr<TComRcvThread> receiver_;
+  std::unique_ptr<test::FakeDevice> device_;
+  std::unique_ptr<TQOVControlThread> thread_;
+  bool present_ = true;
+  int receivers_made_ = 0;
+  Tick terminate_at_ = 0;
+};
+
+TEST_F(ControlThreadTest, MissingPortLogsOneFailLineEveryFiveSeconds) {
+  present_ = false;
+  RunUntil([](Tick now) { return now >= 21000; });
+  const auto fails = TimesOf("QOV COM port open fail (COM3)");
+  ASSERT_EQ(fails.size(), 4u);
+  EXPECT_EQ(fails[0], 6000);
+  for (std::size_t i = 1; i < fails.size(); ++i) EXPECT_EQ(fails[i] - fails[i - 1], 5050);
+  EXPECT_TRUE(fake_->OpenPaths().empty());
+  EXPECT_TRUE(fake_->Codes().empty());
+}
+
+TEST_F(ControlThreadTest, UnopenablePortTriesFiveTimesAndLogsEveryThirtySeconds) {
+  fake_->open_succeeds = false;
+  RunUntil([](Tick now) { return now >= 1000 + 65000; });
+  const auto fails = TimesOf("QOV COM port open fail (COM3)");
+  ASSERT_EQ(fails.size(), 3u);  // the third round ends without its waits
+  EXPECT_EQ(fails[0], 31000);
+  EXPECT_EQ(fails[1] - fails[0], 30050);
+  EXPECT_EQ(fake_->OpenPaths().size(), 15u);
+  EXPECT_EQ(fake_->OpenPaths()[0], platform::SerialDevicePath("COM3"));
+  EXPECT_TRUE(fake_->Codes().empty());
+  EXPECT_EQ(receivers_made_, 0);
+}
+
+TEST_F(ControlThreadTest, BringsTheDeviceUpFeedsItAndStopsItsTimerAtTheEnd) {
+  RunUntil([this](Tick) { return log_.Count("Life message send ok") == 3; });
+  EXPECT_EQ(log_.Texts(), (Lines{"QOV COM port open ok (COM3)", "QOV version ok", "QOV timer init ok",
+                                 "Life message send ok", "Life message send ok", "Life message send ok",
+                                 "QOV timer stop ok"}));
+  EXPECT_EQ(fake_->Codes(), (std::vector<int>{1, 3, 5, 5, 5, 4}));
+  const auto life = FrameTimes(CMD_LIFE_MESSAGE);
+  EXPECT_EQ(life[0] - FrameTimes(CMD_TIMER_INIT)[0], 1050);  // first pass strictly past the deadline
+  EXPECT_EQ(life[1] - life[0], 1050);
+  EXPECT_EQ(life[2] - life[1], 1050);
+  EXPECT_FALSE(thread_->device_running());
+  // The timer stop went out while the receive thread still existed, untouched.
+  ASSERT_TRUE(receiver_);
+  EXPECT_FALSE(receiver_->Terminated());
+  EXPECT_EQ(receivers_made_, 1);
+}
+
+TEST_F(ControlThreadTest, FailedLifeMessageReopensThePortAndIdentifiesAgain) {
+  RunUntil([this](Tick) {
+    if (log_.Count("Life message send ok") == 1 && log_.Count("Life message send fail") == 0)
+      device_->Answer(CMD_LIFE_MESSAGE, std::nullopt);
+    if (log_.Count("Life message send fail") == 1) device_->Answer(CMD_LIFE_MESSAGE, test::FakeDevice::Ack());
+    return log_.Count("Life message send ok") == 2;
+  });
+  EXPECT_EQ(log_.Texts(),
+            (Lines{"QOV COM port open ok (COM3)", "QOV version ok", "QOV timer init ok", "Life message send ok",
+                   "Life message send fail", "QOV COM port open ok (COM3)", "QOV version ok", "QOV timer init ok",
+                   "Life message send ok", "QOV timer stop ok"}));
+  EXPECT_EQ(fake_->OpenPaths().size(), 2u);
+  EXPECT_EQ(fake_->Closes(), 1);
+  EXPECT_EQ(receivers_made_, 2);
+}
+
+TEST_F(ControlThreadTest, SilentDeviceRepeatsOpenAndIdentificationWithoutWaits) {
+  device_->Silent();
+  RunUntil([this](Tick) { return log_.Count("QOV version fail") == 3; });
+  const auto opens = TimesOf("QOV COM port open ok (COM3)");
+  ASSERT_EQ(opens.size(), 3u);
+  EXPECT_EQ(opens[1] - opens[0], 2550);  // the exchange's 2.5 s and one pass sleep
+  EXPECT_EQ(fake_->Codes(), std::vector<int>(15, CMD_VERSION));  // nothing at the end either
+}
+
+TEST_F(ControlThreadTest, BothResetRequestsInOnePass) {
+  params_.life_beakon_period_ms = 600000;
+  RunUntil([this](Tick) {
+    if (log_.Count("QOV timer init ok") == 1 && fake_->Codes().size() == 2) {
+      thread_->modem_reset_request = true;
+      thread_->pc_reset_request = true;
+    }
+    return fake_->Codes().size() == 4;
+  });
+  EXPECT_EQ(fake_->Codes(), (std::vector<int>{1, 3, 2, 174, 4}));
+  EXPECT_EQ(log_.Texts(), (Lines{"QOV COM port open ok (COM3)", "QOV version ok", "QOV timer init ok",
+                                 "modem reset ok", "reset pc ok", "QOV timer stop ok"}));
+  EXPECT_EQ(FrameTimes(CMD_PC_RESET)[0] - TimesOf("reset pc ok")[0], 1000);
+  EXPECT_EQ(FrameTimes(CMD_MODEM_RESET)[0], TimesOf("reset pc ok")[0]);
+  EXPECT_FALSE(thread_->modem_reset_request);
+  EXPECT_FALSE(thread_->pc_reset_request);
+}
+
+TEST_F(ControlThreadTest, ResetRepliesAreNotLookedAt) {
+  params_.life_beakon_period_ms = 600000;
+  device_->Answer(CMD_MODEM_RESET, std::nullopt);
+  RunUntil([this](Tick) {
+    if (fake_->Codes().size() == 2) thread_->modem_reset_request = true;
+    return log_.Count("modem reset ok") == 1;
+  });
+  EXPECT_EQ(fake_->Codes(), (std::vector<int>{1, 3, 2, 2, 2, 2, 2, 4}));
+}
+
+TEST_F(ControlThreadTest, TerminateDuringTheComputerResetWaitStillSendsTheResetThenStops) {
+  params_.life_beakon_period_ms = 600000;
+  RunUntil([this](Tick) {
+    if (fake_->Codes().size() == 2 && log_.Count("reset pc ok") == 0) thread_->pc_reset_request = true;
+    return log_.Count("reset pc ok") == 1;
+  });
+  EXPECT_EQ(fake_->Codes(), (std::vector<int>{1, 3, 174, 4}));
+  EXPECT_LE(FrameTimes(CMD_PC_RESET)[0] - TimesOf("reset pc ok")[0], 250);
+}
+
+TEST_F(ControlThreadTest, TerminateDuringOpenWaitsEndsWithinAQuarterSecondSendingNothing) {
+  fake_->open_succeeds = false;
+  RunUntil([](Tick now) { return now >= 1000 + 7100; });  // inside the second wait
+  // The wait ends within 250 ms; the rest of the pass is the fail line and one 50 ms sleep.
+  EXPECT_LE(clock_.NowMs() - terminate_at_, 250 + 50);
+  EXPECT_EQ(log_.Texts(), (Lines{"QOV COM port open fail (COM3)"}));
+  EXPECT_EQ(fake_->OpenPaths().size(), 5u);  // the remaining attempts run without waiting
+  EXPECT_TRUE(fake_->Codes().empty());
+}
+
+TEST_F(ControlThreadTest, TerminateInThePassThatBringsTheDeviceUpStillCompletesIt) {
+  // The identification comes late, so the request lands inside the exchange.
+  device_->Answer(CMD_VERSION, test::FakeDevice::Reply{{"QOV Lumo 1.0.0"}, 100});
+  RunUntil([](Tick) { return true; });
+  EXPECT_EQ(fake_->Codes(), (std::vector<int>{1, 3, 4}));
+  EXPECT_EQ(log_.Texts().back(), "QOV timer stop ok");
+}
+
+TEST_F(ControlThreadTest, ZeroPeriodFeedsOnEveryPass) {
+  params_.life_beakon_period_ms = 0;
+  ExpectLifeMessageOnEveryPass();
+}
+
+TEST_F(ControlThreadTest, NegativePeriodFeedsOnEveryPass) {
+  params_.life_beakon_period_ms = -5000;
+  ExpectLifeMessageOnEveryPass();
+}
+
+TEST_F(ControlThreadTest, TimerStopWithoutAcknowledgementIsLoggedAsFailure) {
+  device_->Answer(CMD_TIMER_STOP, std::nullopt);
+  RunUntil([this](Tick) { return log_.Count("QOV timer init ok") == 1; });
+  EXPECT_EQ(log_.Texts().back(), "QOV timer stop fail");
+  EXPECT_TRUE(thread_->device_running());
+}
+
+}  // namespace
+}  // namespace qov::device
