@@ -1,0 +1,143 @@
+// The termios port against the device simulator on a pseudo-terminal.
+// Real time: these few cases wait at most a few seconds in all.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "device/com_port.h"
+#include "device/link_protocol.h"
+#include "device/receive_thread.h"
+#include "platform/serial_port.h"
+#include "support/device_sim_process.h"
+
+namespace qov::device {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long MsSince(Clock::time_point t) {
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+}
+
+class PosixPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(sim_.running());
+    ASSERT_TRUE(port_.Open(9600, sim_.Link()));
+  }
+
+  // Sends a frame and returns the one chunk the next read gives.
+  std::string Ask(std::uint8_t code) {
+    const auto frame = MakeFrame(code);
+    port_.Write(frame.data(), 4);
+    std::uint8_t buf[kMailboxSize];
+    const auto n = port_.Read(buf, kMailboxSize);
+    return n > 0 ? std::string(reinterpret_cast<char*>(buf), n) : std::string();
+  }
+  bool AskIdentification() {
+    const std::string chunk = Ask(CMD_VERSION);
+    return IsIdentification(reinterpret_cast<const std::uint8_t*>(chunk.data()), chunk.size());
+  }
+  bool AskAcknowledgement() {
+    const std::string chunk = Ask(CMD_TIMER_INIT);
+    return IsAcknowledgement(reinterpret_cast<const std::uint8_t*>(chunk.data()), chunk.size());
+  }
+
+  test::DeviceSimProcess sim_;
+  TComPort port_;
+};
+
+TEST_F(PosixPortTest, IdentificationOfBothModelsAtMinimumLengthAndOneByteShort) {
+  sim_.Command("id QOV Lumo 1.0.0");
+  EXPECT_TRUE(AskIdentification());
+  sim_.Command("id QOV Lumo 1.00");
+  EXPECT_FALSE(AskIdentification());
+  sim_.Command("id QOV Vesperin 2.0.0");
+  EXPECT_TRUE(AskIdentification());
+  sim_.Command("id QOV Vesperin 2.00");
+  EXPECT_FALSE(AskIdentification());
+}
+
+TEST_F(PosixPortTest, OnlyASingleCapitalZIsAnAcknowledgement) {
+  EXPECT_TRUE(AskAcknowledgement());
+  for (const char* ack : {"z", "ZZ", "Zq"}) {
+    sim_.Command(std::string("ack ") + ack);
+    EXPECT_FALSE(AskAcknowledgement()) << ack;
+  }
+  EXPECT_EQ(sim_.Frames(), (std::vector<int>{3, 3, 3, 3}));
+}
+
+TEST_F(PosixPortTest, ReadTimeOuts) {
+  std::uint8_t buf[kMailboxSize];
+  auto start = Clock::now();
+  EXPECT_EQ(port_.Read(buf, kMailboxSize), 0);
+  EXPECT_NEAR(MsSince(start), 740, 40);
+
+  // A short reply comes back about 50 ms after its last byte.
+  const auto frame = MakeFrame(CMD_LIFE_MESSAGE);
+  port_.Write(frame.data(), 4);
+  start = Clock::now();
+  EXPECT_EQ(port_.Read(buf, kMailboxSize), 1);
+  EXPECT_LT(MsSince(start), 150);
+
+  // A pause inside a reply splits it into two reads.
+  sim_.Command("mode split");
+  const auto id = MakeFrame(CMD_VERSION);
+  port_.Write(id.data(), 4);
+  EXPECT_EQ(port_.Read(buf, kMailboxSize), 9);
+  EXPECT_EQ(port_.Read(buf, kMailboxSize), 5);
+}
+
+TEST_F(PosixPortTest, ExchangesThroughTheReceiveThread) {
+  RcvMailbox mailbox;
+  DeviceLink link(platform::SystemClock(), port_, mailbox);
+  auto receiver = StartReceiveThread(platform::SystemClock(), port_, mailbox);
+  EXPECT_TRUE(link.CheckDeviceVersion());
+  EXPECT_TRUE(link.SendDeviceCommand(CMD_TIMER_INIT));
+
+  sim_.Command("mode silent");
+  const auto start = Clock::now();
+  EXPECT_FALSE(link.SendDeviceCommand(CMD_LIFE_MESSAGE));
+  EXPECT_GE(MsSince(start), 2500);
+  EXPECT_LT(MsSince(start), 3000);
+  EXPECT_EQ(sim_.Frames(), (std::vector<int>{1, 3, 5, 5, 5, 5, 5}));
+}
+
+TEST_F(PosixPortTest, HangUpFailsReadsAndWritesAtOnce) {
+  sim_.Command("unplug");
+  std::uint8_t buf[4] = {'Q', 'O', 'V', 5};
+  const auto start = Clock::now();
+  EXPECT_EQ(port_.Read(buf, 4), -2);
+  EXPECT_LT(MsSince(start), 100);
+  EXPECT_EQ(port_.Write(buf, 4), -2);
+}
+
+TEST(PosixPort, ClosedPortAndRefusedOpens) {
+  TComPort port;
+  std::uint8_t buf[4] = {};
+  EXPECT_EQ(port.Read(buf, 4), -1);
+  EXPECT_EQ(port.Write(buf, 4), -1);
+  EXPECT_FALSE(port.Open(9600, "/dev/qov-no-such-port"));
+  EXPECT_EQ(port.Read(buf, 4), -1);
+
+  test::DeviceSimProcess sim;
+  ASSERT_TRUE(sim.running());
+  EXPECT_FALSE(port.Open(12345, sim.SlavePath()));  // a baud rate the driver refuses
+  EXPECT_EQ(port.Write(buf, 4), -1);
+  port.Close();
+  port.Close();
+}
+
+TEST(PosixPort, PseudoTerminalsCountAsListedPorts) {
+  test::DeviceSimProcess sim;
+  ASSERT_TRUE(sim.running());
+  const std::string slave = sim.SlavePath();  // /dev/pts/N
+  EXPECT_TRUE(ComPortPresent(slave.substr(5)));
+  EXPECT_EQ(platform::SerialDevicePath(slave.substr(5)), slave);
+  EXPECT_EQ(platform::SerialDevicePath("/tmp/x"), "/tmp/x");
+  EXPECT_FALSE(ComPortPresent("pts/999999"));
+}
+
+}  // namespace
+}  // namespace qov::device

@@ -1,0 +1,97 @@
+// Runs the device simulator (tools/device_sim) as a child process on a pty,
+// for the native tests of the real serial port. POSIX only.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+extern char** environ;
+
+namespace qov::test {
+
+class DeviceSimProcess {
+ public:
+  explicit DeviceSimProcess(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {QOV_TOOLS_DIR "/qov_device_sim", "--path-file", PathFile(),
+                                      "--record",  Record(),   "--control", Control(),
+                                      "--link",    Link()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+    if (posix_spawn(&pid_, argv[0], &quiet, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&quiet);
+    for (int i = 0; i < 200 && SlavePath().empty(); ++i) Pause(10);
+  }
+  ~DeviceSimProcess() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+  }
+  DeviceSimProcess(const DeviceSimProcess&) = delete;
+  DeviceSimProcess& operator=(const DeviceSimProcess&) = delete;
+
+  bool running() const { return pid_ > 0 && !SlavePath().empty(); }
+  std::string SlavePath() const {
+    std::ifstream in(PathFile());
+    std::string line;
+    std::getline(in, line);
+    return line;
+  }
+  std::string Link() const { return dir_.File("link"); }
+
+  // Sends one control line and waits until the simulator has taken it.
+  void Command(const std::string& line) {
+    const int fd = ::open(Control().c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd < 0) return;
+    const std::string text = line + "\n";
+    (void)!::write(fd, text.data(), text.size());
+    ::close(fd);
+    for (int i = 0; i < 200 && RecordText().find("event " + line + "\n") == std::string::npos; ++i) Pause(5);
+  }
+
+  // Command codes of the frames received so far, in order.
+  std::vector<int> Frames() const {
+    std::vector<int> codes;
+    std::istringstream in(RecordText());
+    std::string ms, kind, value;
+    while (in >> ms >> kind && std::getline(in >> std::ws, value)) {
+      if (kind == "frame") codes.push_back(std::stoi(value));
+    }
+    return codes;
+  }
+
+  static void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+ private:
+  std::string PathFile() const { return dir_.File("pty"); }
+  std::string Record() const { return dir_.File("frames"); }
+  std::string Control() const { return dir_.File("control"); }
+  std::string RecordText() const {
+    std::ifstream in(Record());
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+
+  TempDir dir_;
+  pid_t pid_ = -1;
+};
+
+}  // namespace qov::test
