@@ -1,0 +1,81 @@
+// The Win32 port and the SERIALCOMM listing, under Wine. The cases on a live
+// port run when QOV_TEST_COM_PORT names a port mapped to the device
+// simulator (tests/wine/scenario_serial_port.sh sets that up).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+
+#include "device/com_port.h"
+#include "device/link_protocol.h"
+#include "device/receive_thread.h"
+#include "platform/registry.h"
+#include "platform/serial_device_map.h"
+#include "platform/serial_port.h"
+
+namespace qov::device {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long MsSince(Clock::time_point t) {
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+}
+
+TEST(Win32Port, DeviceMapListsStringValuesOnly) {
+  auto key = platform::SystemRegistry().Open(platform::kSerialDeviceMapKey, true);
+  ASSERT_TRUE(key);
+  ASSERT_TRUE(key->WriteString("\\Device\\QovTest7", "QOVTEST7"));
+  ASSERT_TRUE(key->WriteDword("\\Device\\QovTest8", 8));
+  EXPECT_TRUE(ComPortPresent("QOVTEST7"));
+  EXPECT_FALSE(ComPortPresent("qovtest7"));
+  EXPECT_FALSE(ComPortPresent("QOVTEST"));
+  EXPECT_FALSE(ComPortPresent("\\Device\\QovTest7"));
+}
+
+TEST(Win32Port, ClosedPortAndMissingDevice) {
+  TComPort port;
+  std::uint8_t buf[4] = {};
+  EXPECT_EQ(port.Read(buf, 4), -1);
+  EXPECT_EQ(port.Write(buf, 4), -1);
+  EXPECT_FALSE(port.Open(9600, platform::SerialDevicePath("COM77")));
+  EXPECT_EQ(port.Read(buf, 4), -1);
+  port.Close();
+  port.Close();
+  EXPECT_EQ(platform::SerialDevicePath("COM3"), "\\\\.\\COM3");
+}
+
+class Win32LivePortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* name = std::getenv("QOV_TEST_COM_PORT");
+    if (!name || !*name) GTEST_SKIP() << "QOV_TEST_COM_PORT not set";
+    ASSERT_TRUE(port_.Open(9600, platform::SerialDevicePath(name)));
+  }
+  TComPort port_;
+};
+
+TEST_F(Win32LivePortTest, ReadTimeOutAndOneChunkReplies) {
+  std::uint8_t buf[kMailboxSize];
+  auto start = Clock::now();
+  EXPECT_EQ(port_.Read(buf, kMailboxSize), 0);
+  EXPECT_NEAR(MsSince(start), 740, 60);
+
+  const auto frame = MakeFrame(CMD_VERSION);
+  EXPECT_EQ(port_.Write(frame.data(), 4), 4);
+  const auto n = port_.Read(buf, kMailboxSize);
+  EXPECT_TRUE(IsIdentification(buf, n)) << n;
+}
+
+TEST_F(Win32LivePortTest, ExchangesThroughTheReceiveThread) {
+  RcvMailbox mailbox;
+  DeviceLink link(platform::SystemClock(), port_, mailbox);
+  auto receiver = StartReceiveThread(platform::SystemClock(), port_, mailbox);
+  EXPECT_TRUE(link.CheckDeviceVersion());
+  EXPECT_TRUE(link.SendDeviceCommand(CMD_TIMER_INIT));
+  EXPECT_TRUE(link.SendDeviceCommand(CMD_LIFE_MESSAGE));
+}
+
+}  // namespace
+}  // namespace qov::device
