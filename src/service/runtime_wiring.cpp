@@ -1,18 +1,13 @@
 #include "service/runtime_wiring.h"
 
+#include <memory>
+
 #include "platform/process.h"
+#include "supervision/load_line.h"
+#include "supervision/net_probes.h"
+#include "supervision/program_control.h"
 
 namespace qov::service {
-namespace {
-
-// Until the real probes are wired every probe fails.
-class NoProbes final : public supervision::Probes {
- public:
-  bool Http(const std::string&) override { return false; }
-  bool Icmp(const std::string&, std::uint32_t) override { return false; }
-};
-
-}  // namespace
 
 supervision::SupervisorSeams MakeSupervisorSeams(Runtime& rt) {
   supervision::SupervisorSeams s;
@@ -23,11 +18,16 @@ supervision::SupervisorSeams MakeSupervisorSeams(Runtime& rt) {
   };
   s.start_checker = [&rt] {
     if (rt.checker) return;
-    static NoProbes probes;
-    rt.checker = std::make_unique<supervision::TOSMonitorThread>(
-        supervision::CheckerContext{rt.clock, rt.log, rt.params, rt.flags, rt.control.get(), probes, [] {}});
+    static supervision::NetProbes probes;
+    auto program = std::make_shared<supervision::ProgramControl>(supervision::SystemUserSession(), rt.log, rt.params);
+    rt.checker = std::make_unique<supervision::TOSMonitorThread>(supervision::CheckerContext{
+        rt.clock, rt.log, rt.params, rt.flags, rt.control.get(), probes, [program] { program->Step(); }});
     rt.checker->Start();
   };
+  // Used by the supervisor thread only.
+  auto load = std::make_shared<supervision::SystemLoadLine>(rt.log);
+  s.prime_system_load = [load] { load->Prime(); };
+  s.system_load_text = [load] { return load->Text(); };
   s.start_process = platform::StartProcess;
   return s;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <string>
 
 #include "config/log.h"
@@ -44,7 +45,20 @@ class TOSMonitorThread final : public platform::WorkerThread {
   void Execute() override;
 
  private:
+  void RunCheckCycle();
+  bool ProbeAddresses();
+  void CountFailure();
+  void Escalate();
+  void RequestModemReset();
+  void RequestComputerReset();
+
   CheckerContext ctx_;
+  // Thread-local state of the body; both deadlines start due.
+  std::int32_t fail_counter_ = 0;
+  std::int32_t modem_reset_counter_ = 0;
+  platform::Tick next_check_ = kDueAtOnce;
+  platform::Tick next_program_check_ = kDueAtOnce;
+  static constexpr platform::Tick kDueAtOnce = std::numeric_limits<platform::Tick>::min();
 };
 
 }  // namespace qov::supervision

@@ -1,0 +1,26 @@
+// Network probes: host resolution, one ICMP echo, one HTTP GET. The socket
+// library is started once when the process starts.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace qov::platform {
+
+// Four bytes in network order; 0.0.0.0 stands for a failed resolution.
+using Ipv4Address = std::array<std::uint8_t, 4>;
+
+// The first IPv4 address of `host`, or 0.0.0.0.
+Ipv4Address ResolveHost(const std::string& host);
+
+// Resolves `host` and sends one echo request without payload; true when a
+// reply came back within `timeout_ms`. A failed resolution is never a reply.
+bool IcmpEcho(const std::string& host, std::uint32_t timeout_ms);
+
+// GETs `url` (no cache, redirects followed, body not read) and returns the
+// final status code as text, or "" when no response came. `timeout_ms`
+// bounds the send and each receive, and the connect where the system honours it.
+std::string HttpStatusText(const std::string& url, std::uint32_t timeout_ms);
+
+}  // namespace qov::platform

@@ -1,0 +1,28 @@
+// The checker's probes over the system's network stack.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "supervision/checker.h"
+
+namespace qov::supervision {
+
+// Bound of one HTTP probe's send and receive (and connect, where the system
+// honours it). Without it a server that accepts and never answers would hold
+// the checker for good.
+inline constexpr std::uint32_t kHttpProbeTimeoutMs = 30000;
+
+class NetProbes final : public Probes {
+ public:
+  explicit NetProbes(std::uint32_t http_timeout_ms = kHttpProbeTimeoutMs) : http_timeout_ms_(http_timeout_ms) {}
+
+  bool Http(const std::string& target) override;
+  // An empty host fails at once, with nothing sent.
+  bool Icmp(const std::string& host, std::uint32_t timeout_ms) override;
+
+ private:
+  std::uint32_t http_timeout_ms_;
+};
+
+}  // namespace qov::supervision

@@ -1,0 +1,187 @@
+#include "supervision/checker.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "support/fake_clock.h"
+#include "support/fake_probes.h"
+#include "support/recording_log.h"
+
+namespace qov::supervision {
+namespace {
+
+using platform::Tick;
+
+class CheckerTest : public ::testing::Test {
+ protected:
+  CheckerTest() { params.check_addr[0] = "ICMP - 10.9.9.9"; }
+
+  // Runs the body on this thread for `ms` of fake time. After every sleep the
+  // reset requests are taken, as the control thread would, and noted with the
+  // number of the cycle that raised them.
+  void RunFor(Tick ms) {
+    const Tick end = clock.NowMs() + ms;
+    TOSMonitorThread checker(CheckerContext{clock, log, params, flags, with_control ? &control : nullptr, probes,
+                                            [this] { program_steps.push_back(clock.NowMs()); }});
+    clock.OnSleep([&](Tick now) {
+      if (control.modem_reset_request.exchange(false)) modem_resets.push_back(Cycles());
+      if (control.pc_reset_request.exchange(false)) pc_resets.push_back(Cycles());
+      if (now >= end) checker.RequestTerminate();
+    });
+    checker.RunHere();
+    clock.OnSleep(nullptr);
+  }
+  int Cycles() const { return static_cast<int>(log.Count("ping ok") + log.Count("ping fail")); }
+  std::vector<Tick> TimesOf(const std::string& text) const {
+    std::vector<Tick> out;
+    for (const auto& l : log.Lines()) {
+      if (l.text == text) out.push_back(l.at);
+    }
+    return out;
+  }
+
+  test::FakeClock clock;
+  test::RecordingLog log{&clock};
+  config::TParamRec params;
+  RunFlags flags;
+  test::FakeProbes probes;
+  device::TComPort port{nullptr};
+  device::RcvMailbox mailbox;
+  std::unique_ptr<device::TComRcvThread> receiver;
+  device::TQOVControlThread control{device::DeviceContext{clock, log, params, port, mailbox, receiver}};
+  bool with_control = true;
+  std::vector<Tick> program_steps;
+  std::vector<int> modem_resets;
+  std::vector<int> pc_resets;
+};
+
+constexpr Tick kMinute = 60'000;
+
+TEST_F(CheckerTest, FirstEscalationAtEleventhFailedCycleThenEveryTenth) {
+  params.reset_modem = true;
+  RunFor(43 * kMinute);
+  EXPECT_EQ(Cycles(), 41);  // at once, after the ok period (the start counts as a success), then every 60 s
+  EXPECT_EQ(modem_resets, (std::vector<int>{11, 21, 31, 41}));
+  EXPECT_TRUE(pc_resets.empty());
+  EXPECT_FALSE(flags.last_check_ok);
+}
+
+TEST_F(CheckerTest, BothFlagsThirdEscalationAlsoResetsComputer) {
+  params.reset_modem = true;
+  params.reset_comp = true;
+  RunFor(43 * kMinute);
+  EXPECT_EQ(modem_resets, (std::vector<int>{11, 21, 31, 41}));
+  EXPECT_EQ(pc_resets, (std::vector<int>{31}));
+}
+
+TEST_F(CheckerTest, OnlyComputerResetEscalatesToComputerEveryTime) {
+  params.reset_comp = true;
+  RunFor(33 * kMinute);
+  EXPECT_TRUE(modem_resets.empty());
+  EXPECT_EQ(pc_resets, (std::vector<int>{11, 21, 31}));
+}
+
+TEST_F(CheckerTest, NeitherFlagRaisesNoRequestButStillFailsAndClearsConnection) {
+  flags.connection_up = true;
+  RunFor(20 * kMinute);
+  EXPECT_TRUE(modem_resets.empty() && pc_resets.empty());
+  EXPECT_FALSE(flags.connection_up);
+  EXPECT_GT(log.Count("ping fail"), 10);
+}
+
+TEST_F(CheckerTest, ZeroLoopCountEscalatesEveryCycleSuccessfulOnesIncluded) {
+  params.check_fail_loop_count = 0;
+  params.reset_modem = true;
+  probes.answering = {"10.9.9.9"};
+  RunFor(3 * params.check_ok_period_s * 1000 + 1000);
+  EXPECT_EQ(log.Count("ping ok"), 4);
+  EXPECT_EQ(modem_resets, (std::vector<int>{1, 2, 3, 4}));
+}
+
+TEST_F(CheckerTest, NoAddressesProbeNothingButProgramControlRuns) {
+  params.check_addr_count = 0;
+  params.check_fail_loop_count = 0;
+  params.reset_modem = true;
+  RunFor(5 * kMinute);
+  EXPECT_TRUE(probes.calls.empty());
+  EXPECT_TRUE(log.Texts().empty());
+  EXPECT_TRUE(modem_resets.empty());
+  EXPECT_EQ(program_steps.size(), 5u);
+}
+
+TEST_F(CheckerTest, ProbesInOrderUntilFirstSuccess) {
+  params.check_addr_count = 4;
+  params.check_addr[0] = "icmp - lower.example";
+  params.check_addr[1] = "HTTP - 127.0.0.1/health";
+  params.check_addr[2] = "192.0.2.1";
+  params.check_addr[3] = "ICMP - never.asked";
+  params.check_wait_resp_s = 7;
+  probes.answering = {"192.0.2.1"};
+  RunFor(1000);
+  ASSERT_EQ(probes.calls.size(), 3u);
+  EXPECT_EQ(probes.calls[0].method, "ICMP");
+  EXPECT_EQ(probes.calls[0].target, "icmp - lower.example");  // lower-case method word: a bare name
+  EXPECT_EQ(probes.calls[0].timeout_ms, 7000u);
+  EXPECT_EQ(probes.calls[1].method, "HTTP");
+  EXPECT_EQ(probes.calls[1].target, "127.0.0.1/health");
+  EXPECT_EQ(probes.calls[2].target, "192.0.2.1");
+  EXPECT_EQ(log.Texts(), (std::vector<std::string>{"ping ok"}));
+  EXPECT_TRUE(flags.last_check_ok);
+}
+
+TEST_F(CheckerTest, PeriodFollowsPreviousOutcome) {
+  // Up for the first two cycles, then down.
+  probes.decide = [&](const test::FakeProbes::Call&) { return clock.NowMs() < 200'000; };
+  RunFor(700'000);
+  const auto ok = TimesOf("ping ok");
+  const auto fail = TimesOf("ping fail");
+  ASSERT_EQ(ok.size(), 2u);
+  EXPECT_EQ(ok[1] - ok[0], 180'100);  // due once the clock passes the deadline
+  ASSERT_EQ(fail.size(), 4u);
+  EXPECT_EQ(fail[0] - ok[1], 180'100);
+  EXPECT_EQ(fail[1] - fail[0], 180'100);  // the first failed cycle still ran after a success
+  EXPECT_EQ(fail[2] - fail[1], 60'100);
+}
+
+TEST_F(CheckerTest, ZeroFailPeriodRetriesOnNextPass) {
+  params.check_fail_period_s = 0;
+  RunFor(180'000 + 400);
+  const auto fail = TimesOf("ping fail");
+  ASSERT_EQ(fail.size(), 4u);
+  EXPECT_EQ(fail[2] - fail[1], 100);
+  EXPECT_EQ(fail[3] - fail[2], 100);
+}
+
+TEST_F(CheckerTest, SuccessDoesNotResetFailCounterButNextFailureDoes) {
+  params.reset_modem = true;
+  int cycle = 0;
+  // Nine failures, one success, then failures again.
+  probes.decide = [&](const test::FakeProbes::Call&) { return ++cycle == 10; };
+  params.check_fail_period_s = 1;
+  params.check_ok_period_s = 1;
+  RunFor(30'000);
+  // Failure 11 after the success (cycle 21) is the first escalation.
+  ASSERT_FALSE(modem_resets.empty());
+  EXPECT_EQ(modem_resets[0], 21);
+}
+
+TEST_F(CheckerTest, EscalationWithoutControlThreadIsHarmless) {
+  with_control = false;
+  params.check_fail_loop_count = 0;
+  params.reset_modem = params.reset_comp = true;
+  RunFor(5 * kMinute);
+  EXPECT_EQ(Cycles(), 3);
+}
+
+TEST_F(CheckerTest, ProgramControlRunsAtStartAndOnItsOwnPeriod) {
+  params.program_ctrl_check_period_s = 45;
+  const Tick start = clock.NowMs();
+  RunFor(100'000);
+  ASSERT_EQ(program_steps.size(), 3u);
+  EXPECT_EQ(program_steps[0], start);
+  EXPECT_EQ(program_steps[1] - program_steps[0], 45'100);
+}
+
+}  // namespace
+}  // namespace qov::supervision

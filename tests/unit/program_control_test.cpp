@@ -1,0 +1,111 @@
+#include "supervision/program_control.h"
+
+#include <gtest/gtest.h>
+
+#include "support/fake_user_session.h"
+#include "support/recording_log.h"
+
+namespace qov::supervision {
+namespace {
+
+class ProgramControlTest : public ::testing::Test {
+ protected:
+  ProgramControlTest() {
+    params.program_ctrl_process_name = "Agent.exe";
+    params.program_ctrl_command_line = "C:\\tools\\agent.exe -q";
+    session.processes = {{4, "System"}, {100, "explorer.exe"}, {200, "EXPLORER.EXE"}};
+  }
+  std::vector<std::string> Step() {
+    ProgramControl(session, log, params).Step();
+    return log.Texts();
+  }
+
+  config::TParamRec params;
+  test::FakeUserSession session;
+  test::RecordingLog log;
+};
+
+TEST(NameMatchTest, FileNamePartOrWholeTextIgnoringAsciiCase) {
+  EXPECT_TRUE(ExeMatchesName("agent.exe", "AGENT.EXE"));
+  EXPECT_TRUE(ExeMatchesName("C:\\Tools\\Agent.exe", "agent.exe"));
+  EXPECT_TRUE(ExeMatchesName("C:agent.exe", "agent.exe"));
+  EXPECT_FALSE(ExeMatchesName("agent.exe", "agent"));  // no extension added
+  EXPECT_FALSE(ExeMatchesName("agent.exe", "C:\\Tools\\agent.exe"));
+  EXPECT_FALSE(ExeMatchesName("agent.exe", " agent.exe"));
+  EXPECT_FALSE(ExeMatchesName("\xC4gent.exe", "\xE4gent.exe"));  // only a-z fold
+}
+
+TEST(NameMatchTest, FirstMatchInListOrder) {
+  const std::vector<platform::ProcessEntry> list = {{7, "a.exe"}, {0, "idle"}, {9, "A.EXE"}};
+  EXPECT_EQ(FindProcessId(list, "a.exe"), 7u);
+  EXPECT_EQ(FindProcessId(list, "b.exe"), 0u);
+  EXPECT_TRUE(ProcessRunning(list, "IDLE"));  // running even with process id 0
+  EXPECT_FALSE(ProcessRunning({}, "a.exe"));
+}
+
+TEST_F(ProgramControlTest, NothingWithoutNameOrCommandLine) {
+  params.program_ctrl_command_line.clear();
+  EXPECT_TRUE(Step().empty());
+  params.program_ctrl_command_line = "x";
+  params.program_ctrl_process_name.clear();
+  EXPECT_TRUE(Step().empty());
+  EXPECT_TRUE(session.created.empty());
+}
+
+TEST_F(ProgramControlTest, RunningProgramIsLeftAlone) {
+  session.processes.push_back({300, "agent.EXE"});
+  EXPECT_EQ(Step(), (std::vector<std::string>{"check process ok"}));
+  EXPECT_TRUE(session.created.empty());
+  EXPECT_EQ(session.console_requests, 0);
+}
+
+TEST_F(ProgramControlTest, MissingProgramStartedWithConsoleToken) {
+  EXPECT_EQ(Step(), (std::vector<std::string>{"check process fail", "start process ok"}));
+  ASSERT_EQ(session.created.size(), 1u);
+  EXPECT_EQ(session.created[0].token_owner, "console");
+  EXPECT_EQ(session.created[0].command_line, "C:\\tools\\agent.exe -q");
+  EXPECT_TRUE(session.token_pids.empty());  // the token process is never consulted
+  EXPECT_EQ(session.open_tokens, 0);
+}
+
+TEST_F(ProgramControlTest, WithoutConsoleTokenBorrowsFirstTokenProcess) {
+  session.console_token = false;
+  EXPECT_EQ(Step(), (std::vector<std::string>{"check process fail", "start process ok"}));
+  EXPECT_EQ(session.token_pids, (std::vector<std::uint32_t>{100}));
+  ASSERT_EQ(session.created.size(), 1u);
+  EXPECT_EQ(session.created[0].token_owner, "pid 100");
+  EXPECT_EQ(session.open_tokens, 0);
+}
+
+TEST_F(ProgramControlTest, NoTokenAnywhereMeansNoProcess) {
+  session.console_token = false;
+  session.process_tokens = false;
+  EXPECT_EQ(Step(), (std::vector<std::string>{"check process fail", "start process fail"}));
+  EXPECT_TRUE(session.created.empty());
+}
+
+TEST_F(ProgramControlTest, TokenProcessNotRunningMeansNoProcess) {
+  session.console_token = false;
+  params.program_ctrl_token_process = "shell.exe";
+  EXPECT_EQ(Step(), (std::vector<std::string>{"check process fail", "start process fail"}));
+  EXPECT_TRUE(session.token_pids.empty());
+  EXPECT_TRUE(session.created.empty());
+}
+
+TEST_F(ProgramControlTest, RefusedCreationLogsTheErrorCode) {
+  session.create_error = 3221225477u;
+  EXPECT_EQ(Step(), (std::vector<std::string>{"check process fail", "CreateProcessAsUser fail, GetLastError = 3221225477",
+                                              "start process fail"}));
+  EXPECT_EQ(session.open_tokens, 0);
+}
+
+TEST_F(ProgramControlTest, NameWithoutExtensionStartsAnInstanceEveryStep) {
+  session.processes.push_back({300, "agent.exe"});
+  params.program_ctrl_process_name = "agent";
+  Step();
+  Step();
+  EXPECT_EQ(session.created.size(), 2u);
+}
+
+}  // namespace
+}  // namespace qov::supervision
