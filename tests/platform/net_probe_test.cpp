@@ -1,0 +1,110 @@
+// The real probes against servers this test runs on 127.0.0.1.
+#include "platform/net_probe.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "platform/loopback_server.h"
+#include "supervision/net_probes.h"
+
+namespace qov {
+namespace {
+
+using platform::LoopbackServer;
+
+std::string Response(const std::string& status_line, const std::string& extra_headers = "") {
+  return "HTTP/1.1 " + status_line + "\r\n" + extra_headers + "Content-Length: 3\r\nConnection: close\r\n\r\nok\n";
+}
+
+std::string Target(const LoopbackServer& s, const std::string& path = "/") {
+  return "127.0.0.1:" + std::to_string(s.Port()) + path;
+}
+
+// A port where nothing listens.
+std::uint16_t ClosedPort() {
+  LoopbackServer gone(Response("200 OK"));
+  return gone.Port();
+}
+
+class HttpProbeTest : public ::testing::Test {
+ protected:
+  supervision::NetProbes probes{3000};
+};
+
+TEST_F(HttpProbeTest, Status200Succeeds) {
+  LoopbackServer s(Response("200 OK"));
+  EXPECT_TRUE(probes.Http(Target(s, "/connecttest.txt")));
+  const std::string request = s.LastRequest();
+  EXPECT_EQ(request.rfind("GET /connecttest.txt HTTP/1.1\r\n", 0), 0u) << request;
+  EXPECT_NE(request.find("User-Agent: InetURL:/1.0\r\n"), std::string::npos) << request;
+}
+
+TEST_F(HttpProbeTest, RedirectsAreFollowedToTheTargetsStatus) {
+  LoopbackServer ok(Response("200 OK"));
+  LoopbackServer missing(Response("404 Not Found"));
+  LoopbackServer to_ok(Response("302 Found", "Location: http://" + Target(ok, "/") + "\r\n"));
+  LoopbackServer to_missing(Response("301 Moved Permanently", "Location: http://" + Target(missing, "/") + "\r\n"));
+  EXPECT_TRUE(probes.Http(Target(to_ok)));
+  EXPECT_EQ(ok.Connections(), 1);
+  EXPECT_FALSE(probes.Http(Target(to_missing)));
+  EXPECT_EQ(missing.Connections(), 1);
+}
+
+TEST_F(HttpProbeTest, OnlyTheTwoStatusesSucceed) {
+  LoopbackServer found(Response("302 Found"));  // no Location: the 302 itself is seen
+  EXPECT_TRUE(probes.Http(Target(found)));
+  for (const char* status : {"301 Moved Permanently", "204 No Content", "404 Not Found", "500 Internal Server Error"}) {
+    LoopbackServer s(Response(status));
+    EXPECT_FALSE(probes.Http(Target(s))) << status;
+    EXPECT_EQ(s.Connections(), 1) << status;
+  }
+}
+
+TEST_F(HttpProbeTest, RefusedConnectionFails) {
+  EXPECT_FALSE(probes.Http("127.0.0.1:" + std::to_string(ClosedPort()) + "/"));
+}
+
+TEST_F(HttpProbeTest, SchemeRuleDecidesTheUrl) {
+  LoopbackServer s(Response("200 OK"));
+  EXPECT_TRUE(probes.Http("HTTP://" + Target(s)));
+  // "https://..." gets the prefix and names a host called "https".
+  EXPECT_FALSE(probes.Http("https://" + Target(s)));
+  EXPECT_EQ(s.Connections(), 1);
+  EXPECT_FALSE(probes.Http(""));
+}
+
+TEST_F(HttpProbeTest, ServerThatNeverAnswersFailsWithinTheBound) {
+  LoopbackServer silent("");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(probes.Http(Target(silent)));
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(silent.Connections(), 1);
+  EXPECT_GE(took, std::chrono::milliseconds(2500));
+  EXPECT_LT(took, std::chrono::seconds(10));
+}
+
+// A single label longer than 63 characters cannot be put into a query, so
+// the resolver fails at once without asking any name server.
+const std::string kUnresolvable(70, 'q');
+
+TEST(ResolveTest, FirstIpv4AddressOrZeros) {
+  EXPECT_EQ(platform::ResolveHost("127.0.0.1"), (platform::Ipv4Address{127, 0, 0, 1}));
+  EXPECT_EQ(platform::ResolveHost("localhost")[0], 127);
+  EXPECT_EQ(platform::ResolveHost(kUnresolvable), platform::Ipv4Address{});
+}
+
+TEST(IcmpProbeTest, LoopbackAnswersUnresolvableAndEmptyFail) {
+  supervision::NetProbes probes;
+  EXPECT_TRUE(probes.Icmp("127.0.0.1", 2000));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(probes.Icmp(kUnresolvable, 2000));
+  EXPECT_FALSE(probes.Icmp("", 2000));
+  EXPECT_FALSE(platform::IcmpEcho("0.0.0.0", 500));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+}
+
+}  // namespace
+}  // namespace qov
