@@ -38,6 +38,6 @@ struct CreateResult {
 
 // Starts `command_line` as the token's user, not waiting for it; the new
 // process's handles are closed at once. `token` must come from this backend.
-CreateResult CreateProcessAsUser(UserToken& token, const std::string& command_line);
+CreateResult StartProcessAsUser(UserToken& token, const std::string& command_line);
 
 }  // namespace qov::platform

@@ -29,7 +29,11 @@ std::string ExecutableOf(const std::string& pid) {
     const std::string full(path, static_cast<std::size_t>(n));
     return full.substr(full.find_last_of('/') + 1);
   }
-  std::ifstream comm("/proc/" + pid + "/comm");  // kernel threads and others' processes
+  // No readable executable: another user's process (listed by its short
+  // name) or a kernel thread (not a program; left out, as Windows does).
+  std::ifstream cmdline("/proc/" + pid + "/cmdline");
+  if (cmdline.peek() == std::ifstream::traits_type::eof()) return {};
+  std::ifstream comm("/proc/" + pid + "/comm");
   std::string name;
   std::getline(comm, name);
   return name;
@@ -53,7 +57,8 @@ std::vector<ProcessEntry> ListProcesses() {
   while (const dirent* e = ::readdir(dir)) {
     const std::string name = e->d_name;
     if (name.empty() || !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) continue;
-    out.push_back({static_cast<std::uint32_t>(std::strtoul(name.c_str(), nullptr, 10)), ExecutableOf(name)});
+    std::string exe = ExecutableOf(name);
+    if (!exe.empty()) out.push_back({static_cast<std::uint32_t>(std::strtoul(name.c_str(), nullptr, 10)), std::move(exe)});
   }
   ::closedir(dir);
   std::sort(out.begin(), out.end(), [](const ProcessEntry& a, const ProcessEntry& b) { return a.pid < b.pid; });
@@ -68,7 +73,7 @@ std::unique_ptr<UserToken> ProcessUserToken(std::uint32_t pid) {
   return std::make_unique<PosixToken>(*owner);
 }
 
-CreateResult CreateProcessAsUser(UserToken& token, const std::string& command_line) {
+CreateResult StartProcessAsUser(UserToken& token, const std::string& command_line) {
   // Only the service's own user can be had without privileges to switch.
   if (static_cast<PosixToken&>(token).uid != ::getuid()) return {false, static_cast<std::uint32_t>(EPERM)};
   if (StartProcess(command_line)) return {true, 0};

@@ -18,8 +18,8 @@ class Win32Token final : public UserToken {
   UniqueHandle handle;
 };
 
-inline void FreeModule(HMODULE m) { ::FreeLibrary(m); }
-using UniqueModule = UniqueWin32<HMODULE, FreeModule, nullptr>;
+inline void ReleaseLibrary(HMODULE m) { ::FreeLibrary(m); }
+using UniqueModule = UniqueWin32<HMODULE, ReleaseLibrary, nullptr>;
 
 // GetProcAddress gives a generic pointer; passing through void(*)() keeps
 // the cast to the real signature explicit.
@@ -63,7 +63,7 @@ std::unique_ptr<UserToken> ProcessUserToken(std::uint32_t pid) {
   return std::make_unique<Win32Token>(token);
 }
 
-CreateResult CreateProcessAsUser(UserToken& token, const std::string& command_line) {
+CreateResult StartProcessAsUser(UserToken& token, const std::string& command_line) {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};

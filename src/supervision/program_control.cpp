@@ -12,8 +12,8 @@ class SystemSession final : public UserSession {
   std::unique_ptr<platform::UserToken> ProcessUserToken(std::uint32_t pid) override {
     return platform::ProcessUserToken(pid);
   }
-  platform::CreateResult CreateProcessAsUser(platform::UserToken& token, const std::string& command_line) override {
-    return platform::CreateProcessAsUser(token, command_line);
+  platform::CreateResult StartProcessAsUser(platform::UserToken& token, const std::string& command_line) override {
+    return platform::StartProcessAsUser(token, command_line);
   }
 };
 
@@ -65,7 +65,7 @@ bool StartAsConsoleUser(UserSession& session, config::Log& log, const std::strin
     if (pid != 0) token = session.ProcessUserToken(pid);
   }
   if (!token) return false;
-  const platform::CreateResult r = session.CreateProcessAsUser(*token, command_line);
+  const platform::CreateResult r = session.StartProcessAsUser(*token, command_line);
   if (!r.created) log.Write("CreateProcessAsUser fail, GetLastError = " + std::to_string(r.error));
   return r.created;
 }

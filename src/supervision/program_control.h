@@ -20,13 +20,13 @@ class UserSession {
   virtual std::vector<platform::ProcessEntry> Processes() = 0;
   virtual std::unique_ptr<platform::UserToken> ConsoleUserToken() = 0;
   virtual std::unique_ptr<platform::UserToken> ProcessUserToken(std::uint32_t pid) = 0;
-  virtual platform::CreateResult CreateProcessAsUser(platform::UserToken& token, const std::string& command_line) = 0;
+  virtual platform::CreateResult StartProcessAsUser(platform::UserToken& token, const std::string& command_line) = 0;
 };
 
 // The real system.
 UserSession& SystemUserSession();
 
-// The file-name part (after the last '\' or ':') or the whole text equals
+// The file name (the text after the last '\' or ':') or the whole text equals
 // `name`, ASCII letters compared without case.
 bool ExeMatchesName(const std::string& exe, const std::string& name);
 

@@ -34,7 +34,7 @@ class FakeUserSession final : public supervision::UserSession {
     if (!process_tokens) return nullptr;
     return std::make_unique<Token>("pid " + std::to_string(pid), &open_tokens);
   }
-  platform::CreateResult CreateProcessAsUser(platform::UserToken& token, const std::string& command_line) override {
+  platform::CreateResult StartProcessAsUser(platform::UserToken& token, const std::string& command_line) override {
     created.push_back({static_cast<Token&>(token).owner, command_line});
     if (create_error) return {false, *create_error};
     return {true, 0};
