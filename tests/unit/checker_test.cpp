@@ -6,6 +6,7 @@
 
 #include "support/fake_clock.h"
 #include "support/fake_probes.h"
+#include "support/fake_serial_port.h"
 #include "support/recording_log.h"
 
 namespace qov::supervision {
@@ -46,7 +47,8 @@ class CheckerTest : public ::testing::Test {
   config::TParamRec params;
   RunFlags flags;
   test::FakeProbes probes;
-  device::TComPort port{nullptr};
+  // The control thread is never started: only its request flags are used.
+  device::TComPort port{std::make_unique<test::FakeSerialPort>(clock)};
   device::RcvMailbox mailbox;
   std::unique_ptr<device::TComRcvThread> receiver;
   device::TQOVControlThread control{device::DeviceContext{clock, log, params, port, mailbox, receiver}};
