@@ -1,1 +1,45 @@
-int main() { return 0; }
+// Program start: the application object, the service module, one run.
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <string>
+#include <typeinfo>
+
+#include "platform/clock.h"
+#include "platform/registry.h"
+#include "platform/service_control.h"
+#include "service/qov_lumo_service.h"
+#include "service/service_application.h"
+#include "service/system_error.h"
+
+namespace {
+
+// The box for an error that no run catches; the program then ends with exit code 1.
+int ShowFatalError(qov::platform::ServiceControl& sc, const char* class_name, const void* address,
+                   const std::string& text) {
+  char head[512];
+  std::snprintf(head, sizeof head, "Exception %s in module %s at %p.", class_name,
+                qov::service::FileNameOf(sc.ModuleFileName()).c_str(), address);
+  sc.ShowMessageBox("Application Error", std::string(head) + "\r\n" + text, qov::platform::BoxKind::Fatal);
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qov::platform::ServiceControl& sc = qov::platform::SystemServiceControl();
+  try {
+    qov::service::TServiceApplication app(sc);
+    auto module = std::make_unique<qov::service::Tqov_lumo_service>(sc, qov::platform::SystemClock(),
+                                                                     qov::platform::SystemRegistry());
+    qov::service::qov_lumo_service.store(module.get(), std::memory_order_release);
+    app.Add(std::move(module));
+    app.Run(qov::platform::ProgramArguments(argc, argv));
+    qov::service::qov_lumo_service.store(nullptr, std::memory_order_release);
+  } catch (const qov::service::SystemError& e) {
+    return ShowFatalError(sc, "SystemError", e.address(), e.what());
+  } catch (const std::exception& e) {
+    return ShowFatalError(sc, typeid(e).name(), nullptr, e.what());
+  }
+  return 0;
+}

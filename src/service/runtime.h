@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 
 #include "config/log_writer.h"
 #include "config/param_rec.h"
@@ -35,6 +36,28 @@ struct Runtime {
   std::unique_ptr<supervision::TOSMonitorThread> checker;  // created by the supervisor
   std::unique_ptr<device::TComRcvThread> receiver;         // replaced by the control thread
   std::unique_ptr<supervision::TSupervisorThread> supervisor;
+
+  // Guards `control` and `checker`: the supervisor sets them while the stop
+  // handler may already be reading them.
+  std::mutex thread_refs_mutex;
+  device::TQOVControlThread* Control() {
+    std::lock_guard lock(thread_refs_mutex);
+    return control.get();
+  }
+  supervision::TOSMonitorThread* Checker() {
+    std::lock_guard lock(thread_refs_mutex);
+    return checker.get();
+  }
+  // Frees the thread objects in stop order, once every thread has ended.
+  void FreeThreads() {
+    {
+      std::lock_guard lock(thread_refs_mutex);
+      control.reset();
+      checker.reset();
+    }
+    receiver.reset();
+    supervisor.reset();
+  }
 };
 
 }  // namespace qov::service

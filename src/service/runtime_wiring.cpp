@@ -12,11 +12,13 @@ namespace qov::service {
 supervision::SupervisorSeams MakeSupervisorSeams(Runtime& rt) {
   supervision::SupervisorSeams s;
   s.start_control_thread = [&rt] {
+    std::lock_guard lock(rt.thread_refs_mutex);
     rt.control = std::make_unique<device::TQOVControlThread>(
         device::DeviceContext{rt.clock, rt.log, rt.params, *rt.port, rt.mailbox, rt.receiver});
     rt.control->Start();
   };
   s.start_checker = [&rt] {
+    std::lock_guard lock(rt.thread_refs_mutex);
     if (rt.checker) return;
     static supervision::NetProbes probes;
     auto program = std::make_shared<supervision::ProgramControl>(supervision::SystemUserSession(), rt.log, rt.params);

@@ -1,0 +1,50 @@
+// The program's one service: its settings, the start and stop handlers that
+// bring the worker threads up and take them down, and the install hooks that
+// register the event-log source and the description.
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+#include "platform/clock.h"
+#include "platform/registry.h"
+#include "service/runtime.h"
+#include "service/service.h"
+
+namespace qov::service {
+
+inline constexpr const char* kServiceName = "qov_lumo_service";
+inline constexpr const char* kEventLogKeyPrefix = "\\SYSTEM\\CurrentControlSet\\Services\\Eventlog\\Application\\";
+inline constexpr const char* kServicesKeyPrefix = "\\SYSTEM\\CurrentControlSet\\Services\\";
+inline constexpr const char* kDescription = "QOV Lumo watchdog timer control service.";
+
+class Tqov_lumo_service final : public TService {
+ public:
+  Tqov_lumo_service(platform::ServiceControl& sc, platform::Clock& clock, platform::Registry& registry);
+  ~Tqov_lumo_service() override;
+
+  platform::ControlCallback GetServiceController() const override;
+
+  // The handlers, on the service thread (start, stop) or the main thread (hooks).
+  void ServiceStart(TService& sender, bool& started);
+  void ServiceStop(TService& sender, bool& stopped);
+  void ServiceAfterInstall(TService& sender);
+  void ServiceAfterUninstall(TService& sender);
+
+  // The shared state of the current run; null before the first start.
+  Runtime* CurrentRuntime() { return runtime_.get(); }
+
+ private:
+  platform::Clock& clock_;
+  platform::Registry& registry_;
+  std::unique_ptr<Runtime> runtime_;
+  bool stopped_ = false;
+};
+
+// The module instance, filled at program start; the control callback reaches it through this.
+extern std::atomic<Tqov_lumo_service*> qov_lumo_service;
+
+// The control callback registered with the SCM.
+void ServiceController(std::uint32_t code);
+
+}  // namespace qov::service
