@@ -90,6 +90,9 @@ scenario_end() {
 }
 
 CLEANUP_HOOKS=()
+
+# Puts the stand-in "rasdial" where a command-line search finds it.
+install_rasdial_standin() { cp "$DRIVE_C/qov/rasdial_standin.exe" "$DRIVE_C/windows/system32/rasdial.exe"; }
 on_cleanup() { CLEANUP_HOOKS+=("$1"); }
 
 # Writes the given "name"=value lines (REGEDIT4 syntax) under the service's

@@ -4,7 +4,7 @@
 source "$(dirname "$0")/lib.sh"
 scenario_begin "$@"
 
-cp "$DRIVE_C/qov/rasdial.exe" "$DRIVE_C/windows/system32/rasdial.exe"
+install_rasdial_standin
 # Nothing listens on port 9: every HTTP check fails at once.
 import_config \
   "$(reg_dword connection_need_dial 1)" \
