@@ -1,0 +1,145 @@
+// Install and uninstall runs against a fake SCM, and the choice of the run
+// from the command line.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "service/service_application.h"
+#include "service/system_error.h"
+#include "support/fake_service_control.h"
+
+namespace qov::service {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class HookedService final : public TService {
+ public:
+  explicit HookedService(platform::ServiceControl& sc) : TService(sc, "qov_lumo_service") {
+    settings.display_name = "QOV Lumo Service";
+    settings.allow_pause = false;
+    after_install = [this](TService&) {
+      installs++;
+      if (install_fails) throw std::runtime_error("Failed to create key \\X");
+    };
+    after_uninstall = [this](TService&) { uninstalls++; };
+  }
+  platform::ControlCallback GetServiceController() const override {
+    return [](std::uint32_t) {};
+  }
+  int installs = 0;
+  int uninstalls = 0;
+  bool install_fails = false;
+};
+
+class InstallRunTest : public ::testing::Test {
+ protected:
+  InstallRunTest() {
+    auto s = std::make_unique<HookedService>(scm);
+    service = s.get();
+    app.Add(std::move(s));
+  }
+  std::vector<std::string> BoxTexts() {
+    std::vector<std::string> out;
+    for (const auto& b : scm.Boxes()) out.push_back(b.title + "|" + b.text);
+    return out;
+  }
+
+  test::FakeServiceControl scm;
+  TServiceApplication app{scm};
+  HookedService* service;
+};
+
+TEST(SwitchTest, PrefixAndWholeWordWithoutRegardToCase) {
+  EXPECT_TRUE(HasSwitch({"-install"}, "INSTALL"));
+  EXPECT_TRUE(HasSwitch({"/INSTALL"}, "INSTALL"));
+  EXPECT_TRUE(HasSwitch({"x", "/InStAlL"}, "INSTALL"));
+  EXPECT_FALSE(HasSwitch({"INSTALL"}, "INSTALL"));
+  EXPECT_FALSE(HasSwitch({"-INSTALLx"}, "INSTALL"));
+  EXPECT_FALSE(HasSwitch({"--INSTALL"}, "INSTALL"));
+  EXPECT_FALSE(HasSwitch({"-"}, "INSTALL"));
+  EXPECT_FALSE(HasSwitch({"\\INSTALL"}, "INSTALL"));
+  EXPECT_FALSE(HasSwitch({}, "INSTALL"));
+}
+
+TEST_F(InstallRunTest, InstallRegistersTheServiceAndShowsSuccess) {
+  app.Run({"/InStAlL"});
+  ASSERT_EQ(scm.services.count("qov_lumo_service"), 1u);
+  const platform::ServiceConfig& c = scm.services["qov_lumo_service"];
+  EXPECT_EQ(c.display_name, "QOV Lumo Service");
+  EXPECT_EQ(c.service_type, 0x10u);
+  EXPECT_EQ(c.start_type, 2u);
+  EXPECT_EQ(c.error_control, 1u);
+  EXPECT_EQ(c.binary_path, "C:\\qov\\qov_lumo_service.exe");
+  EXPECT_EQ(c.account, "");
+  EXPECT_FALSE(c.want_tag);
+  EXPECT_EQ(service->installs, 1);
+  EXPECT_THAT(BoxTexts(), ElementsAre("Information|Service installed successfully"));
+  EXPECT_EQ(scm.Boxes()[0].kind, platform::BoxKind::Information);
+}
+
+TEST_F(InstallRunTest, InstallWinsOverUninstallAndSilentHidesOnlySuccess) {
+  app.Run({"-UNINSTALL", "-INSTALL", "-silent"});
+  EXPECT_EQ(scm.services.count("qov_lumo_service"), 1u);
+  EXPECT_THAT(scm.Boxes(), IsEmpty());
+
+  app.Run({"-install", "-SILENT"});  // exists already: the failure box shows in spite of SILENT
+  EXPECT_EQ(service->installs, 1);
+  EXPECT_THAT(BoxTexts(), ElementsAre("Error|Service \"QOV Lumo Service\" failed to install with error: "
+                                      "\"System Error.  Code: 1073.\r\ntext of 1073\""));
+  EXPECT_EQ(scm.Boxes()[0].kind, platform::BoxKind::Error);
+}
+
+TEST_F(InstallRunTest, FailingAfterInstallHookDeletesTheNewService) {
+  service->install_fails = true;
+  app.Run({"-INSTALL"});
+  EXPECT_EQ(scm.DeleteCalls(), 1);
+  EXPECT_EQ(scm.services.count("qov_lumo_service"), 0u);
+  EXPECT_THAT(BoxTexts(), ElementsAre("Error|Service \"QOV Lumo Service\" failed to install with error: "
+                                      "\"Failed to create key \\X\""));
+}
+
+TEST_F(InstallRunTest, UninstallDeletesThenCallsTheHook) {
+  app.Run({"-INSTALL", "-SILENT"});
+  app.Run({"/uninstall"});
+  EXPECT_EQ(scm.services.count("qov_lumo_service"), 0u);
+  EXPECT_EQ(service->uninstalls, 1);
+  EXPECT_THAT(BoxTexts(), ElementsAre("Information|Service uninstalled successfully"));
+}
+
+TEST_F(InstallRunTest, UninstallFailuresSkipTheHook) {
+  app.Run({"-UNINSTALL", "-SILENT"});
+  EXPECT_EQ(service->uninstalls, 0);
+  EXPECT_THAT(BoxTexts(), ElementsAre("Error|Service \"QOV Lumo Service\" failed to uninstall with error: "
+                                      "\"System Error.  Code: 1060.\r\ntext of 1060\""));
+
+  app.Run({"-INSTALL", "-SILENT"});
+  scm.delete_error = 1072;
+  app.Run({"-UNINSTALL", "-SILENT"});
+  EXPECT_EQ(service->uninstalls, 0);
+  EXPECT_EQ(scm.Boxes().size(), 2u);
+}
+
+TEST_F(InstallRunTest, AnScmThatCannotBeOpenedEscapesTheRun) {
+  scm.open_scm_error = 5;
+  try {
+    app.Run({"-INSTALL"});
+    FAIL() << "no error";
+  } catch (const SystemError& e) {
+    EXPECT_EQ(e.code(), 5u);
+    EXPECT_STREQ(e.what(), "System Error.  Code: 5.\r\ntext of 5");
+  }
+  EXPECT_THAT(scm.Boxes(), IsEmpty());
+  EXPECT_EQ(SystemErrorMessage(scm, 0), "A call to an OS function failed");
+}
+
+TEST(FileNameTest, DirectoryIsDropped) {
+  EXPECT_EQ(FileNameOf("C:\\qov\\qov_lumo_service.exe"), "qov_lumo_service.exe");
+  EXPECT_EQ(FileNameOf("/usr/bin/qov"), "qov");
+  EXPECT_EQ(FileNameOf("plain"), "plain");
+}
+
+}  // namespace
+}  // namespace qov::service

@@ -1,0 +1,198 @@
+// The service module: the stop order with its limits and kills, the start
+// and stop handlers around real worker threads, and the install hooks.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "platform/memory_registry.h"
+#include "service/qov_lumo_service.h"
+#include "service/stop_sequence.h"
+#include "support/fake_clock.h"
+#include "support/fake_service_control.h"
+#include "support/temp_dir.h"
+
+namespace qov::service {
+namespace {
+
+using ::testing::ElementsAre;
+
+// A thread that records what the stop handler does to it; a hanging one
+// ends only when killed.
+class FakeWorker final : public platform::Stoppable {
+ public:
+  FakeWorker(std::string name, std::vector<std::string>& journal, bool hangs = false)
+      : name_(std::move(name)), journal_(journal), hangs_(hangs) {}
+  void RequestTerminate() override { journal_.push_back(name_ + " terminate"); }
+  bool WaitFor(std::uint32_t timeout_ms) override {
+    journal_.push_back(name_ + " wait " + (timeout_ms == 0xFFFFFFFF ? std::string("forever")
+                                                                        : std::to_string(timeout_ms)));
+    return !hangs_ || killed_;
+  }
+  void Kill() override {
+    journal_.push_back(name_ + " kill");
+    killed_ = true;
+  }
+
+ private:
+  std::string name_;
+  std::vector<std::string>& journal_;
+  bool hangs_;
+  bool killed_ = false;
+};
+
+TEST(StopSequenceTest, HangingControlThreadIsKilledAndTheOthersStillStopInTurn) {
+  std::vector<std::string> j;
+  FakeWorker control("control", j, true), checker("checker", j), receiver("receiver", j), supervisor("supervisor", j);
+  StopInOrder({{[&] { return &control; }, 5000},
+               {[&] { return &checker; }, 2000},
+               {[&] { return &receiver; }, 2000},
+               {[&] { return &supervisor; }, 2000}});
+  EXPECT_THAT(j, ElementsAre("control terminate", "control wait 5000", "control kill", "control wait forever",
+                             "checker terminate", "checker wait 2000", "receiver terminate", "receiver wait 2000",
+                             "supervisor terminate", "supervisor wait 2000"));
+}
+
+TEST(StopSequenceTest, ThreadsNeverCreatedAreSkippedAndEachIsAskedForAtItsTurn) {
+  std::vector<std::string> j;
+  FakeWorker supervisor("supervisor", j);
+  FakeWorker* late_checker = nullptr;
+  FakeWorker checker("checker", j);
+  StopInOrder({{[&]() -> platform::Stoppable* {
+                  late_checker = &checker;  // created while the first thread was being stopped
+                  return nullptr;
+                }, 5000},
+               {[&]() -> platform::Stoppable* { return late_checker; }, 2000},
+               {[] { return nullptr; }, 2000},
+               {[&] { return &supervisor; }, 2000}});
+  EXPECT_THAT(j, ElementsAre("checker terminate", "checker wait 2000", "supervisor terminate", "supervisor wait 2000"));
+}
+
+// A registry whose keys or values can be made to fail.
+class FailingRegistry final : public platform::Registry {
+ public:
+  bool KeyExists(const std::string& p) override { return inner.KeyExists(p); }
+  std::unique_ptr<platform::RegKey> Open(const std::string& p, bool create) override {
+    if (p.find(fail_key) != std::string::npos && !fail_key.empty()) return nullptr;
+    auto k = inner.Open(p, create);
+    if (!k || fail_value.empty()) return k;
+    return std::make_unique<Key>(std::move(k), fail_value);
+  }
+  void DeleteTree(const std::string& p) override { inner.DeleteTree(p); }
+
+  platform::MemoryRegistry inner;
+  std::string fail_key;
+  std::string fail_value;
+
+ private:
+  class Key final : public platform::RegKey {
+   public:
+    Key(std::unique_ptr<platform::RegKey> k, std::string fail) : k_(std::move(k)), fail_(std::move(fail)) {}
+    bool ValueExists(const std::string& n) override { return k_->ValueExists(n); }
+    std::optional<platform::RegValue> Read(const std::string& n) override { return k_->Read(n); }
+    std::vector<std::string> ValueNames() override { return k_->ValueNames(); }
+    bool WriteString(const std::string& n, const std::string& v) override { return n != fail_ && k_->WriteString(n, v); }
+    bool WriteDword(const std::string& n, std::uint32_t v) override { return n != fail_ && k_->WriteDword(n, v); }
+
+   private:
+    std::unique_ptr<platform::RegKey> k_;
+    std::string fail_;
+  };
+};
+
+constexpr const char* kEventKey = "\\SYSTEM\\CurrentControlSet\\Services\\Eventlog\\Application\\qov_lumo_service";
+constexpr const char* kServiceKey = "\\SYSTEM\\CurrentControlSet\\Services\\qov_lumo_service";
+
+class ModuleTest : public ::testing::Test {
+ protected:
+  test::FakeServiceControl scm;
+  test::FakeClock clock;
+  FailingRegistry reg;
+  Tqov_lumo_service module{scm, clock, reg};
+};
+
+TEST_F(ModuleTest, SettingsAreThoseOfTheInstalledService) {
+  EXPECT_EQ(module.settings.name, "qov_lumo_service");
+  EXPECT_EQ(module.settings.display_name, "QOV Lumo Service");
+  EXPECT_TRUE(module.settings.allow_stop);
+  EXPECT_FALSE(module.settings.allow_pause);
+  EXPECT_EQ(module.settings.wait_hint, 5000u);
+  EXPECT_EQ(ControlsAccepted(module.settings, ServiceState::Running), 5u);
+}
+
+TEST_F(ModuleTest, AfterInstallWritesTheEventSourceAndTheDescription) {
+  reg.inner.SetString(kEventKey, "EventMessageFile", "old");
+  reg.inner.SetDword(kEventKey, "TypesSupported", 1);
+  module.ServiceAfterInstall(module);
+  auto file = reg.inner.Get(kEventKey, "EventMessageFile");
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->type, platform::RegValue::Type::String);
+  EXPECT_EQ(file->text, "C:\\qov\\qov_lumo_service.exe");
+  auto types = reg.inner.Get(kEventKey, "TypesSupported");
+  ASSERT_TRUE(types);
+  EXPECT_EQ(types->type, platform::RegValue::Type::Dword);
+  EXPECT_EQ(types->dword, 7u);
+  auto desc = reg.inner.Get(kServiceKey, "Description");
+  ASSERT_TRUE(desc);
+  EXPECT_EQ(desc->text, "QOV Lumo watchdog timer control service.");
+
+  reg.inner.SetDword(std::string(kEventKey) + "\\sub\\deeper", "x", 1);
+  module.ServiceAfterUninstall(module);
+  EXPECT_FALSE(reg.inner.KeyExists(kEventKey));
+  EXPECT_FALSE(reg.inner.KeyExists(std::string(kEventKey) + "\\sub"));
+  EXPECT_TRUE(reg.inner.KeyExists(kServiceKey));
+  module.ServiceAfterUninstall(module);  // a missing key is no error
+}
+
+TEST_F(ModuleTest, AfterInstallFailuresNameTheKeyOrTheValue) {
+  reg.fail_key = "Services\\qov_lumo_service";
+  try {
+    module.ServiceAfterInstall(module);
+    FAIL();
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "Failed to create key \\SYSTEM\\CurrentControlSet\\Services\\qov_lumo_service");
+  }
+  EXPECT_TRUE(reg.inner.Get(kEventKey, "TypesSupported"));  // what was written before stays
+
+  reg.fail_key.clear();
+  reg.fail_value = "EventMessageFile";
+  try {
+    module.ServiceAfterInstall(module);
+    FAIL();
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "Failed to set data for 'EventMessageFile'");
+  }
+}
+
+TEST_F(ModuleTest, StopAfterStartTakesEveryThreadDownAndLogsStoppedLast) {
+  test::TempDir dir;
+  const std::string log_path = dir.File("qov.log");
+  reg.inner.SetString(config::kConfigKey, "log_file_path", log_path);
+  reg.inner.SetString(config::kConfigKey, "qov_com_port", "COM_NONE");
+  bool started = false;
+  module.ServiceStart(module, started);
+  EXPECT_TRUE(started);
+  Runtime* rt = module.CurrentRuntime();
+  ASSERT_NE(rt, nullptr);
+  ASSERT_NE(rt->port, nullptr);
+  bool stopped = false;
+  module.ServiceStop(module, stopped);
+  EXPECT_TRUE(stopped);
+  EXPECT_EQ(rt->port, nullptr);
+  EXPECT_EQ(rt->supervisor, nullptr);
+  EXPECT_EQ(rt->Control(), nullptr);
+
+  std::ifstream in(log_path);
+  std::string line, last;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) last = line;
+  }
+  ASSERT_GE(last.size(), 15u);
+  EXPECT_EQ(last.substr(last.size() - 15), "Service stopped");
+}
+
+}  // namespace
+}  // namespace qov::service
