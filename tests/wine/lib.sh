@@ -171,3 +171,32 @@ wait_pid_gone() {
   done
   return 1
 }
+
+# Starts the HTTP check target on 127.0.0.1 and sets CHECK_PORT; its answer
+# is set with check_target_mode (200, 503, hang, ...). Requests go to $OUT/http.requests.
+start_check_target() {
+  echo "${1:-200}" >"$OUT/http.mode"
+  python3 "$LIB_DIR/check_target.py" --port-file "$OUT/http.port" --control-file "$OUT/http.mode" \
+    --request-log "$OUT/http.requests" >"$OUT/http.out" 2>&1 &
+  local pid=$! i
+  on_cleanup "kill $pid 2>/dev/null"
+  for ((i = 0; i < 50; i++)); do [ -s "$OUT/http.port" ] && break; sleep 0.1; done
+  CHECK_PORT=$(cat "$OUT/http.port" 2>/dev/null) || fail "check target did not start"
+}
+check_target_mode() { echo "$1" >"$OUT/http.mode"; }
+
+# Starts the device simulator as COM3 of this prefix, recording frames in $OUT/frames.
+start_device_sim_com3() {
+  local sim=$TOOLS_DIR/qov_device_sim i
+  [ -x "$sim" ] || fail "no simulator at $sim"
+  "$sim" --link "$OUT/com3.link" --record "$OUT/frames" --control "$OUT/sim.ctl" >"$OUT/sim.out" 2>&1 &
+  local pid=$!
+  # The wineserver must be gone before the pty closes (a hang-up would reach it).
+  on_cleanup "wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; kill $pid 2>/dev/null"
+  for ((i = 0; i < 50; i++)); do [ -L "$OUT/com3.link" ] && break; sleep 0.1; done
+  ln -sfn "$OUT/com3.link" "$PREFIX/dosdevices/com3"
+  wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\Serial2' /d COM3 /f >/dev/null 2>&1 ||
+    fail "cannot list COM3 under SERIALCOMM"
+}
+# Command codes of the frames the simulator received, in order.
+device_frames() { awk '$2 == "frame" {print $3}' "$OUT/frames" 2>/dev/null | tr '\n' ' '; }
