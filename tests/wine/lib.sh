@@ -143,7 +143,8 @@ wait_state() {
 log_file() { echo "${LOG_FILE:-$DRIVE_C/qov_log.txt}"; }
 
 # Log messages without their timestamps, one per line.
-log_messages() { [ -f "$(log_file)" ] && tr -d '\r' <"$(log_file)" | sed 's/^.* - //' || true; }
+# Only the first " - " ends the timestamp: messages may hold more of them.
+log_messages() { [ -f "$(log_file)" ] && tr -d '\r' <"$(log_file)" | awk '{ i = index($0, " - "); print (i ? substr($0, i + 3) : $0) }' || true; }
 
 # Waits until the log holds the exact message `$1` at least `$3` times (default 1).
 wait_log() {
