@@ -6,7 +6,7 @@ scenario_begin "$@"
 
 start_device_sim_com3
 start_check_target 200
-cp "$DRIVE_C/qov/rasdial.exe" "$DRIVE_C/windows/system32/rasdial.exe"
+install_rasdial_standin
 # Fail counter 0, 1: the 2nd failed cycle escalates, and with a threshold of 1
 # every failed cycle after it; the 2nd modem reset passes the limit of 1 and
 # brings the computer reset in the same cycle.
