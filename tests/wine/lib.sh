@@ -186,18 +186,22 @@ start_check_target() {
 }
 check_target_mode() { echo "$1" >"$OUT/http.mode"; }
 
-# Starts the device simulator as COM3 of this prefix, recording frames in $OUT/frames.
-start_device_sim_com3() {
-  local sim=$TOOLS_DIR/qov_device_sim i
+# Starts the device simulator as port $1 (default COM3) of this prefix, listed
+# under SERIALCOMM as device $2, recording frames in $OUT/frames.
+start_device_sim() {
+  local port=${1:-COM3} device=${2:-'\Device\Serial2'} sim=$TOOLS_DIR/qov_device_sim i
+  local link=$OUT/${port,,}.link
   [ -x "$sim" ] || fail "no simulator at $sim"
-  "$sim" --link "$OUT/com3.link" --record "$OUT/frames" --control "$OUT/sim.ctl" >"$OUT/sim.out" 2>&1 &
+  "$sim" --link "$link" --record "$OUT/frames" --control "$OUT/sim.ctl" >"$OUT/sim.out" 2>&1 &
   local pid=$!
   # The wineserver must be gone before the pty closes (a hang-up would reach it).
   on_cleanup "wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; kill $pid 2>/dev/null"
-  for ((i = 0; i < 50; i++)); do [ -L "$OUT/com3.link" ] && break; sleep 0.1; done
-  ln -sfn "$OUT/com3.link" "$PREFIX/dosdevices/com3"
-  wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\Serial2' /d COM3 /f >/dev/null 2>&1 ||
-    fail "cannot list COM3 under SERIALCOMM"
+  for ((i = 0; i < 50; i++)); do [ -L "$link" ] && break; sleep 0.1; done
+  ln -sfn "$link" "$PREFIX/dosdevices/${port,,}"
+  # Wine lists only COM1 by itself; the key is volatile, so this holds for this session.
+  wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v "$device" /d "$port" /f >/dev/null 2>&1 ||
+    fail "cannot list $port under SERIALCOMM"
 }
+start_device_sim_com3() { start_device_sim COM3; }
 # Command codes of the frames the simulator received, in order.
 device_frames() { awk '$2 == "frame" {print $3}' "$OUT/frames" 2>/dev/null | tr '\n' ' '; }

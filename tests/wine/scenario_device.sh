@@ -4,17 +4,7 @@
 source "$(dirname "$0")/lib.sh"
 scenario_begin "$@"
 
-SIM=$TOOLS_DIR/qov_device_sim
-[ -x "$SIM" ] || fail "no simulator at $SIM"
-"$SIM" --link "$OUT/com3.link" --record "$OUT/frames" --control "$OUT/sim.ctl" >"$OUT/sim.out" 2>&1 &
-SIM_PID=$!
-# The wineserver must be gone before the pty closes (a hang-up would reach it).
-on_cleanup "wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; kill $SIM_PID 2>/dev/null"
-for _ in $(seq 50); do [ -L "$OUT/com3.link" ] && break; sleep 0.1; done
-ln -sfn "$OUT/com3.link" "$PREFIX/dosdevices/com3"
-# Wine lists only COM1 by itself; the key is volatile, so this holds for this session.
-wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\Serial2' /d COM3 /f >/dev/null 2>&1 ||
-  fail "cannot list COM3 under SERIALCOMM"
+start_device_sim COM3
 
 frames() { awk '$2 == "frame" {print $3}' "$OUT/frames" | tr '\n' ' '; }
 life_times() { awk '$2 == "frame" && $3 == 5 {print $1}' "$OUT/frames"; }

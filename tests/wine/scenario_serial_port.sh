@@ -5,16 +5,7 @@
 source "$(dirname "$0")/lib.sh"
 scenario_begin "$@"
 
-SIM=$TOOLS_DIR/qov_device_sim
-[ -x "$SIM" ] || fail "no simulator at $SIM"
-"$SIM" --link "$OUT/com5.link" --record "$OUT/frames" --control "$OUT/sim.ctl" >"$OUT/sim.out" 2>&1 &
-SIM_PID=$!
-# The wineserver must be gone before the pty closes (a hang-up would reach it).
-on_cleanup "wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; kill $SIM_PID 2>/dev/null"
-for _ in $(seq 50); do [ -L "$OUT/com5.link" ] && break; sleep 0.1; done
-ln -sfn "$OUT/com5.link" "$PREFIX/dosdevices/com5"
-wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\Serial4' /d COM5 /f >/dev/null 2>&1 ||
-  fail "cannot list COM5 under SERIALCOMM"
+start_device_sim COM5 '\Device\Serial4'
 
 tests_exe=$EXE_DIR/tests/platform_tests.exe
 [ -f "$tests_exe" ] || fail "no $tests_exe"
