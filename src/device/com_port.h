@@ -24,6 +24,9 @@ class TComPort {
   void Close();
   std::int32_t Read(std::uint8_t* buffer, std::int32_t count);
   std::int32_t Write(const std::uint8_t* buffer, std::int32_t count);
+  // Ends a read in progress at once; reads return 0 at once until the next
+  // Open. Any thread may call it.
+  void InterruptRead() { port_->InterruptRead(); }
 
  private:
   std::unique_ptr<platform::SerialPort> port_;

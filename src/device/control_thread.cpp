@@ -16,6 +16,19 @@ constexpr std::uint32_t kPassSleepMs = 50;
 TQOVControlThread::TQOVControlThread(DeviceContext ctx)
     : ctx_(std::move(ctx)), link_(ctx_.clock, ctx_.port, ctx_.mailbox) {}
 
+TQOVControlThread::~TQOVControlThread() {
+  Join();
+  // Freeing waits for the receive thread's end, which its terminate request
+  // brings within one pass.
+  std::lock_guard lock(receiver_mutex_);
+  receiver_.reset();
+}
+
+TComRcvThread* TQOVControlThread::Receiver() {
+  std::lock_guard lock(receiver_mutex_);
+  return receiver_.get();
+}
+
 void TQOVControlThread::Execute() {
   device_running_ = false;
   link_.exchange_busy = false;
@@ -78,8 +91,7 @@ void TQOVControlThread::ServeRunningDevice() {
   }
   // Reset requests still go out in the pass whose life message failed.
   if (modem_reset_request.exchange(false)) {
-    link_.SendDeviceCommand(CMD_MODEM_RESET);
-    ctx_.log.Write("modem reset ok");
+    ctx_.log.Write(link_.SendDeviceCommand(CMD_MODEM_RESET) ? "modem reset ok" : "modem reset fail");
   }
   if (pc_reset_request.exchange(false)) {
     ctx_.log.Write("reset pc ok");
@@ -100,7 +112,9 @@ bool TQOVControlThread::OpenDevicePort() {
     StopReceiver();
     ctx_.port.Close();
     if (ctx_.port.Open(kDeviceBaud, platform::SerialDevicePath(name))) {
-      ctx_.receiver = ctx_.make_receiver(ctx_.clock, ctx_.port, ctx_.mailbox);
+      auto fresh = ctx_.make_receiver(ctx_.clock, ctx_.port, ctx_.mailbox);
+      std::lock_guard lock(receiver_mutex_);
+      receiver_ = std::move(fresh);
       return true;
     }
     WaitSeconds(kOpenRetryWaitS);
@@ -110,11 +124,15 @@ bool TQOVControlThread::OpenDevicePort() {
 }
 
 void TQOVControlThread::StopReceiver() {
-  if (!ctx_.receiver) return;
-  ctx_.receiver->RequestTerminate();
-  ctx_.receiver->WaitFor(kReceiverStopWaitMs);
+  std::unique_ptr<TComRcvThread> old;
+  {
+    std::lock_guard lock(receiver_mutex_);
+    old = std::move(receiver_);
+  }
+  if (!old) return;
+  old->RequestTerminate();
+  old->WaitFor(kReceiverStopWaitMs);
   // Freeing waits for the thread's end without a limit.
-  ctx_.receiver.reset();
 }
 
 }  // namespace qov::device

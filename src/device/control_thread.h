@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "config/log.h"
@@ -25,9 +26,6 @@ struct DeviceContext {
   const config::TParamRec& params;
   TComPort& port;
   RcvMailbox& mailbox;
-  // The current receive thread; replaced by this thread after every open,
-  // stopped by the service's stop handler at the end.
-  std::unique_ptr<TComRcvThread>& receiver;
   // Whether the system lists a port name; ComPortPresent by default.
   std::function<bool(const std::string&)> port_present = ComPortPresent;
   // Makes the receive thread for a freshly opened port; a running one by default.
@@ -38,7 +36,8 @@ struct DeviceContext {
 class TQOVControlThread final : public platform::WorkerThread {
  public:
   explicit TQOVControlThread(DeviceContext ctx);
-  ~TQOVControlThread() override { Join(); }
+  // Ends this thread, then frees the receive thread it started.
+  ~TQOVControlThread() override;
 
   // Set by the checker, taken and cleared by this thread while the device runs.
   std::atomic<bool> modem_reset_request{false};
@@ -46,6 +45,10 @@ class TQOVControlThread final : public platform::WorkerThread {
 
   // Written by this thread only; read by tests after the body has ended.
   bool device_running() const { return device_running_; }
+
+  // The current receive thread, or null before the first open. The stop
+  // handler stops it once this thread has ended; it stays owned here.
+  TComRcvThread* Receiver();
 
  protected:
   void Execute() override;
@@ -61,6 +64,9 @@ class TQOVControlThread final : public platform::WorkerThread {
 
   DeviceContext ctx_;
   DeviceLink link_;
+  // Replaced by this thread after every open; read by the stop handler.
+  std::mutex receiver_mutex_;
+  std::unique_ptr<TComRcvThread> receiver_;
   bool device_running_ = false;
   platform::Tick next_life_tick_ = 0;
 };

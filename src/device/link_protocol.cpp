@@ -27,7 +27,12 @@ bool DeviceLink::Exchange(std::uint8_t code, Acceptor accept) {
   for (int attempt = 0; attempt < kExchangeAttempts; ++attempt) {
     // Hands the slot back, dropping whatever waited there from before.
     mailbox_.rcv_ready.store(false, std::memory_order_release);
-    port_.Write(frame.data(), static_cast<std::int32_t>(frame.size()));
+    const std::int32_t written = port_.Write(frame.data(), static_cast<std::int32_t>(frame.size()));
+    // A port that refuses the frame, or cannot take it within its write
+    // time-out, will not carry the next one either: give up at once, so the
+    // caller reopens the port instead of spending five more time-outs. With
+    // no port open (-1) the attempts go on as usual.
+    if (written == kWriteFailed || (written >= 0 && written < static_cast<std::int32_t>(frame.size()))) break;
     if (PollForReply(accept)) {
       exchange_busy = false;
       return true;

@@ -22,6 +22,8 @@ inline constexpr std::uint8_t CMD_PC_RESET = 174;
 inline constexpr int kExchangeAttempts = 5;
 inline constexpr int kPollsPerAttempt = 10;
 inline constexpr std::uint32_t kPollSleepMs = 50;
+// TComPort::Write's result for a write the platform failed (or timed out).
+inline constexpr std::int32_t kWriteFailed = -2;
 
 std::array<std::uint8_t, 4> MakeFrame(std::uint8_t code);
 

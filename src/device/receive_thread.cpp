@@ -7,6 +7,11 @@ namespace qov::device {
 TComRcvThread::TComRcvThread(platform::Clock& clock, TComPort& port, RcvMailbox& mailbox)
     : clock_(clock), port_(port), mailbox_(mailbox) {}
 
+void TComRcvThread::RequestTerminate() {
+  WorkerThread::RequestTerminate();
+  port_.InterruptRead();
+}
+
 void TComRcvThread::Execute() {
   std::uint8_t chunk[kMailboxSize];
   while (!Terminated()) {

@@ -28,6 +28,9 @@ class TComRcvThread final : public platform::WorkerThread {
   TComRcvThread(platform::Clock& clock, TComPort& port, RcvMailbox& mailbox);
   ~TComRcvThread() override { Join(); }
 
+  // Also ends a read in progress, so the thread ends within one pass.
+  void RequestTerminate() override;
+
  protected:
   void Execute() override;
 

@@ -1,6 +1,7 @@
-// A serial port opened for synchronous, byte-oriented I/O with fixed line
-// settings (8 data bits, no parity, one stop bit) and read time-outs of
-// 50 ms between bytes and 100 + 5 x N ms in all.
+// A serial port for byte-oriented I/O with fixed line settings (8 data bits,
+// no parity, one stop bit), read time-outs of 50 ms between bytes and
+// 100 + 5 x N ms in all, and a write time-out of about a second. A read and
+// a write may run at the same time on two threads.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,8 @@
 #include <vector>
 
 namespace qov::platform {
+
+inline constexpr std::uint32_t kWriteTimeoutMs = 1000;
 
 class SerialPort {
  public:
@@ -20,8 +23,13 @@ class SerialPort {
   virtual bool IsOpen() const = 0;
   // Bytes read (0 on time-out), or -2 when the read fails. Only called while open.
   virtual std::int32_t Read(std::uint8_t* buffer, std::int32_t count) = 0;
-  // Bytes written, or -2 when the write fails. Only called while open.
+  // Bytes written, or -2 when the write fails or cannot go out within
+  // kWriteTimeoutMs. Only called while open.
   virtual std::int32_t Write(const std::uint8_t* buffer, std::int32_t count) = 0;
+  // Ends a Read in progress at once (it returns what it has, 0 if nothing)
+  // and makes further Reads return 0 at once, until the next Open. Safe to
+  // call from any thread, open or closed.
+  virtual void InterruptRead() = 0;
 };
 
 std::unique_ptr<SerialPort> MakeSystemSerialPort();

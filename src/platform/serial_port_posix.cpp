@@ -1,6 +1,7 @@
 // termios backend: raw 8N1 on a non-blocking descriptor, with reads paced by
 // poll() to give the same time-outs as the Windows port (50 ms between bytes,
-// 100 + 5 x N ms in all).
+// 100 + 5 x N ms in all) and writes bounded by the write time-out. A pipe
+// polled beside the port lets another thread end a read at once.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include "platform/posix_fd.h"
 #include "platform/serial_port.h"
@@ -44,7 +46,19 @@ bool BaudToSpeed(std::int32_t baud, speed_t& speed) {
 
 class PosixSerialPort final : public SerialPort {
  public:
+  PosixSerialPort() {
+    int fds[2];
+    if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0) {
+      wake_read_.reset(fds[0]);
+      wake_write_.reset(fds[1]);
+    }
+  }
+
   bool Open(std::int32_t baud, const std::string& device_path) override {
+    interrupted_.store(false);
+    char drain[16];
+    while (wake_read_ && ::read(wake_read_.get(), drain, sizeof drain) > 0) {
+    }
     UniqueFd fd(::open(device_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!fd) return false;
     termios tio{};
@@ -70,18 +84,20 @@ class PosixSerialPort final : public SerialPort {
   std::int32_t Read(std::uint8_t* buffer, std::int32_t count) override {
     const std::int64_t end = MonotonicMs() + kTotalTimeoutConstantMs + kTotalTimeoutPerByteMs * count;
     std::int32_t got = 0;
-    while (got < count) {
+    while (got < count && !interrupted_.load()) {
       const std::int64_t now = MonotonicMs();
       if (now >= end) break;
       std::int64_t wait = end - now;
       if (got > 0) wait = std::min(wait, kIntervalTimeoutMs);
-      pollfd p{fd_.get(), POLLIN, 0};
-      const int rc = ::poll(&p, 1, static_cast<int>(wait));
+      pollfd polled[2] = {{fd_.get(), POLLIN, 0}, {wake_read_.get(), POLLIN, 0}};
+      const int rc = ::poll(polled, wake_read_ ? 2 : 1, static_cast<int>(wait));
       if (rc < 0) {
         if (errno == EINTR) continue;
         return got > 0 ? got : -2;
       }
       if (rc == 0) break;  // the total or the interval time-out passed
+      const pollfd& p = polled[0];
+      if (p.revents == 0) break;  // interrupted
       if (p.revents & POLLIN) {
         const ssize_t n = ::read(fd_.get(), buffer + got, static_cast<std::size_t>(count - got));
         if (n > 0) {
@@ -97,6 +113,7 @@ class PosixSerialPort final : public SerialPort {
   }
 
   std::int32_t Write(const std::uint8_t* buffer, std::int32_t count) override {
+    const std::int64_t end = MonotonicMs() + kWriteTimeoutMs;
     std::int32_t done = 0;
     while (done < count) {
       const ssize_t n = ::write(fd_.get(), buffer + done, static_cast<std::size_t>(count - done));
@@ -106,8 +123,10 @@ class PosixSerialPort final : public SerialPort {
       }
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno == EAGAIN) {
+        const std::int64_t left = end - MonotonicMs();
+        if (left <= 0) return -2;  // the other end takes nothing: flow stopped or reader gone
         pollfd p{fd_.get(), POLLOUT, 0};
-        if (::poll(&p, 1, -1) < 0 && errno != EINTR) return -2;
+        if (::poll(&p, 1, static_cast<int>(left)) < 0 && errno != EINTR) return -2;
         if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return -2;
         continue;
       }
@@ -116,8 +135,17 @@ class PosixSerialPort final : public SerialPort {
     return done;
   }
 
+  void InterruptRead() override {
+    interrupted_.store(true);
+    if (wake_write_) (void)!::write(wake_write_.get(), "x", 1);
+  }
+
  private:
   UniqueFd fd_;
+  // Written by InterruptRead on any thread; cleared by Open.
+  std::atomic<bool> interrupted_{false};
+  UniqueFd wake_read_;
+  UniqueFd wake_write_;
 };
 
 void AddEntries(const std::string& dir, const std::string& prefix, bool (*keep)(const std::string&, const std::string&),

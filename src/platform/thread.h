@@ -1,4 +1,6 @@
-// An operating-system thread with a bounded wait and a forced kill.
+// An operating-system thread with a bounded wait. A thread is never killed:
+// one that does not end in time is left to run, and its owner decides what
+// it may still free.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +11,8 @@ namespace qov::platform {
 
 class Thread {
  public:
-  // Starts `body` on a new thread at once.
+  // Starts `body` on a new thread at once; throws std::runtime_error when
+  // the system cannot create the thread.
   explicit Thread(std::function<void()> body);
   // Waits for the thread's end without a time limit, then releases it.
   ~Thread();
@@ -18,11 +21,6 @@ class Thread {
 
   // True when the thread ended within `timeout_ms`.
   bool WaitFor(std::uint32_t timeout_ms);
-
-  // Ends the thread by force. Windows: TerminateThread. POSIX: pthread_cancel,
-  // which takes effect at the thread's next cancellation point (every worker
-  // sleeps or reads once per pass) and unwinds its stack.
-  void Kill();
 
  private:
   struct Impl;

@@ -1,17 +1,19 @@
-#include "platform/thread.h"
-
 #include <errno.h>
 #include <pthread.h>
+#include <string.h>
 #include <time.h>
 
+#include <stdexcept>
+#include <string>
 #include <utility>
+
+#include "platform/thread.h"
 
 namespace qov::platform {
 
 struct Thread::Impl {
   std::function<void()> body;
   pthread_t id{};
-  bool started = false;
   bool joined = false;
 
   static void* Entry(void* arg) {
@@ -22,15 +24,16 @@ struct Thread::Impl {
 
 Thread::Thread(std::function<void()> body) : impl_(std::make_unique<Impl>()) {
   impl_->body = std::move(body);
-  impl_->started = pthread_create(&impl_->id, nullptr, &Impl::Entry, impl_.get()) == 0;
+  const int rc = pthread_create(&impl_->id, nullptr, &Impl::Entry, impl_.get());
+  if (rc != 0) throw std::runtime_error(std::string("pthread_create failed: ") + strerror(rc));
 }
 
 Thread::~Thread() {
-  if (impl_->started && !impl_->joined) pthread_join(impl_->id, nullptr);
+  if (!impl_->joined) pthread_join(impl_->id, nullptr);
 }
 
 bool Thread::WaitFor(std::uint32_t timeout_ms) {
-  if (!impl_->started || impl_->joined) return true;
+  if (impl_->joined) return true;
   timespec deadline{};
   clock_gettime(CLOCK_REALTIME, &deadline);
   deadline.tv_sec += timeout_ms / 1000;
@@ -44,10 +47,6 @@ bool Thread::WaitFor(std::uint32_t timeout_ms) {
     return true;
   }
   return false;
-}
-
-void Thread::Kill() {
-  if (impl_->started && !impl_->joined) pthread_cancel(impl_->id);
 }
 
 }  // namespace qov::platform

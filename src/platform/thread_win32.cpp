@@ -1,7 +1,8 @@
-#include "platform/thread.h"
-
+#include <stdexcept>
+#include <string>
 #include <utility>
 
+#include "platform/thread.h"
 #include "platform/win32_handle.h"
 
 namespace qov::platform {
@@ -19,19 +20,15 @@ struct Thread::Impl {
 Thread::Thread(std::function<void()> body) : impl_(std::make_unique<Impl>()) {
   impl_->body = std::move(body);
   impl_->handle.reset(::CreateThread(nullptr, 0, &Impl::Entry, impl_.get(), 0, nullptr));
+  if (!impl_->handle) {
+    throw std::runtime_error("CreateThread failed, GetLastError = " + std::to_string(::GetLastError()));
+  }
 }
 
-Thread::~Thread() {
-  if (impl_->handle) ::WaitForSingleObject(impl_->handle.get(), INFINITE);
-}
+Thread::~Thread() { ::WaitForSingleObject(impl_->handle.get(), INFINITE); }
 
 bool Thread::WaitFor(std::uint32_t timeout_ms) {
-  if (!impl_->handle) return true;
   return ::WaitForSingleObject(impl_->handle.get(), timeout_ms) != WAIT_TIMEOUT;
-}
-
-void Thread::Kill() {
-  if (impl_->handle) ::TerminateThread(impl_->handle.get(), 0);
 }
 
 }  // namespace qov::platform

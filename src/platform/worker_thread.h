@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "platform/thread.h"
@@ -14,9 +15,8 @@ class Stoppable {
  public:
   virtual ~Stoppable() = default;
   virtual void RequestTerminate() = 0;
-  // True when the thread has ended within `timeout_ms`.
+  // True when the thread has ended within `timeout_ms` (or never ran).
   virtual bool WaitFor(std::uint32_t timeout_ms) = 0;
-  virtual void Kill() = 0;
 };
 
 class WorkerThread : public Stoppable {
@@ -34,20 +34,19 @@ class WorkerThread : public Stoppable {
   const std::atomic<bool>& TerminateFlag() const { return terminate_; }
 
   bool WaitFor(std::uint32_t timeout_ms) override { return !thread_ || thread_->WaitFor(timeout_ms); }
-  void Kill() override {
-    if (thread_) thread_->Kill();
-  }
 
   // Runs Execute on the calling thread; tests drive bodies this way.
   void RunHere() { Execute(); }
 
-  // Starts Execute on a new thread.
+  // Starts Execute on a new thread; throws when the thread cannot be created.
   void Start() {
     thread_ = std::make_unique<Thread>([this] { Execute(); });
   }
 
  protected:
   // Sets the terminate request again and waits for the end without a limit.
+  // Owners call it only for threads that have ended or will end soon: one
+  // left behind by the stop handler is never freed.
   void Join() {
     if (!thread_) return;
     RequestTerminate();
@@ -60,5 +59,9 @@ class WorkerThread : public Stoppable {
   std::atomic<bool> terminate_{false};
   std::unique_ptr<Thread> thread_;
 };
+
+// Starts a worker; a seam so that tests can make thread creation fail.
+using ThreadStarter = std::function<void(WorkerThread&)>;
+inline void StartThread(WorkerThread& t) { t.Start(); }
 
 }  // namespace qov::platform

@@ -4,12 +4,21 @@
 
 #include "service/runtime_wiring.h"
 #include "service/stop_sequence.h"
+#include "supervision/net_probes.h"
 
 namespace qov::service {
 namespace {
 
 constexpr std::uint32_t kControlLimitMs = 5000;
 constexpr std::uint32_t kWorkerLimitMs = 2000;
+// Added to a stop step's limit in its wait hint, for freeing and reporting.
+constexpr std::uint32_t kStepHintMarginMs = 1000;
+
+// The receive thread belongs to the control thread; it is stopped only once
+// its owner has ended, since a control thread still running may replace it.
+platform::Stoppable* ReceiverOfEnded(device::TQOVControlThread* control) {
+  return control && control->WaitFor(0) ? control->Receiver() : nullptr;
+}
 
 // Writes one value into the key at `path`, creating the key when it is missing.
 void WriteValue(platform::Registry& reg, const std::string& path, const std::string& name,
@@ -28,8 +37,11 @@ void ServiceController(std::uint32_t code) {
 }
 
 Tqov_lumo_service::Tqov_lumo_service(platform::ServiceControl& sc, platform::Clock& clock,
-                                     platform::Registry& registry)
-    : TService(sc, kServiceName), clock_(clock), registry_(registry) {
+                                     platform::Registry& registry, std::shared_ptr<supervision::Probes> probes)
+    : TService(sc, kServiceName),
+      clock_(clock),
+      registry_(registry),
+      probes_(probes ? std::move(probes) : std::make_shared<supervision::NetProbes>()) {
   settings.display_name = "QOV Lumo Service";
   settings.allow_pause = false;
   SetOnStart([this](TService& s, bool& f) { ServiceStart(s, f); });
@@ -39,9 +51,9 @@ Tqov_lumo_service::Tqov_lumo_service(platform::ServiceControl& sc, platform::Clo
 }
 
 Tqov_lumo_service::~Tqov_lumo_service() {
-  // After a shutdown (or a failed start) the worker threads still run; they
-  // end with the process, without being told, so the device's timer is not
-  // stopped. Their shared state must outlive them.
+  // After a shutdown, a failed start or a stop that left a thread behind,
+  // worker threads still run; they end with the process, without being
+  // told, so their shared state must outlive them.
   if (runtime_ && !stopped_) (void)runtime_.release();
 }
 
@@ -54,24 +66,42 @@ void Tqov_lumo_service::ServiceStart(TService&, bool& started) {
   // thread it creates, and that may happen at once.
   rt.port = std::make_unique<device::TComPort>();
   rt.supervisor = std::make_unique<supervision::TSupervisorThread>(
-      supervision::SupervisorContext{rt.clock, rt.registry, rt.log, rt.params, rt.flags}, MakeSupervisorSeams(rt));
-  rt.supervisor->Start();
+      supervision::SupervisorContext{rt.clock, rt.registry, rt.log, rt.params, rt.flags},
+      MakeSupervisorSeams(rt, probes_, start_thread_));
+  // A thread that cannot be created is a start failure: the error leaves
+  // the handler before `started` is set. Nothing runs then, so nothing is kept.
+  try {
+    start_thread_(*rt.supervisor);
+  } catch (...) {
+    runtime_.reset();
+    throw;
+  }
   started = true;
 }
 
-void Tqov_lumo_service::ServiceStop(TService&, bool& stopped) {
+void Tqov_lumo_service::ServiceStop(TService& sender, bool& stopped) {
   Runtime& rt = *runtime_;
-  StopInOrder({
-      {[&rt] { return rt.Control(); }, kControlLimitMs},
-      {[&rt] { return rt.Checker(); }, kWorkerLimitMs},
-      {[&rt] { return rt.receiver.get(); }, kWorkerLimitMs},
-      {[&rt] { return rt.supervisor.get(); }, kWorkerLimitMs},
-  });
-  rt.FreeThreads();
+  supervision::TSupervisorThread& sup = *rt.supervisor;
+  sup.StopStartingWorkers();
+  const bool all_ended = StopInOrder(
+      {
+          {[&sup] { return sup.ControlThread(); }, kControlLimitMs},
+          {[&sup] { return sup.Checker(); }, kWorkerLimitMs},
+          {[&sup] { return ReceiverOfEnded(sup.ControlThread()); }, kWorkerLimitMs},
+          {[&sup] { return &sup; }, kWorkerLimitMs},
+      },
+      [&sender](std::uint32_t limit_ms) { sender.ReportProgress(limit_ms + kStepHintMarginMs); });
   stopped = true;
-  stopped_ = true;
-  rt.port.reset();
+  // A thread left behind may still reach everything of the run: then
+  // nothing is freed, and the process ends once the stop is reported.
+  if (all_ended) {
+    rt.supervisor.reset();
+    rt.port.reset();
+    stopped_ = true;
+  }
   rt.log.Write("Service stopped");
+  // Closed, so that a thread left behind cannot write after the last line.
+  rt.log.Close();
 }
 
 void Tqov_lumo_service::ServiceAfterInstall(TService&) {

@@ -10,6 +10,7 @@
 #include "platform/registry.h"
 #include "service/runtime.h"
 #include "service/service.h"
+#include "supervision/checker.h"
 
 namespace qov::service {
 
@@ -20,7 +21,9 @@ inline constexpr const char* kDescription = "QOV Lumo watchdog timer control ser
 
 class Tqov_lumo_service final : public TService {
  public:
-  Tqov_lumo_service(platform::ServiceControl& sc, platform::Clock& clock, platform::Registry& registry);
+  // `probes` serve the checks of every run (the network's by default).
+  Tqov_lumo_service(platform::ServiceControl& sc, platform::Clock& clock, platform::Registry& registry,
+                    std::shared_ptr<supervision::Probes> probes = nullptr);
   ~Tqov_lumo_service() override;
 
   platform::ControlCallback GetServiceController() const override;
@@ -34,10 +37,17 @@ class Tqov_lumo_service final : public TService {
   // The shared state of the current run; null before the first start.
   Runtime* CurrentRuntime() { return runtime_.get(); }
 
+  // How worker threads are started; tests make creation fail with it.
+  void SetThreadStarter(platform::ThreadStarter starter) { start_thread_ = std::move(starter); }
+
  private:
   platform::Clock& clock_;
   platform::Registry& registry_;
+  std::shared_ptr<supervision::Probes> probes_;
+  platform::ThreadStarter start_thread_ = platform::StartThread;
   std::unique_ptr<Runtime> runtime_;
+  // True once a stop has freed every thread; otherwise the run's shared
+  // state must outlive the threads still running.
   bool stopped_ = false;
 };
 

@@ -4,28 +4,23 @@
 
 #include "platform/process.h"
 #include "supervision/load_line.h"
-#include "supervision/net_probes.h"
 #include "supervision/program_control.h"
 
 namespace qov::service {
 
-supervision::SupervisorSeams MakeSupervisorSeams(Runtime& rt) {
+supervision::SupervisorSeams MakeSupervisorSeams(Runtime& rt, std::shared_ptr<supervision::Probes> probes,
+                                                 platform::ThreadStarter start_thread) {
   supervision::SupervisorSeams s;
-  s.start_control_thread = [&rt] {
-    std::lock_guard lock(rt.thread_refs_mutex);
-    rt.control = std::make_unique<device::TQOVControlThread>(
-        device::DeviceContext{rt.clock, rt.log, rt.params, *rt.port, rt.mailbox, rt.receiver});
-    rt.control->Start();
+  s.make_control_thread = [&rt] {
+    return std::make_unique<device::TQOVControlThread>(
+        device::DeviceContext{rt.clock, rt.log, rt.params, *rt.port, rt.mailbox});
   };
-  s.start_checker = [&rt] {
-    std::lock_guard lock(rt.thread_refs_mutex);
-    if (rt.checker) return;
-    static supervision::NetProbes probes;
+  s.make_checker = [&rt, probes](device::TQOVControlThread* control) {
     auto program = std::make_shared<supervision::ProgramControl>(supervision::SystemUserSession(), rt.log, rt.params);
-    rt.checker = std::make_unique<supervision::TOSMonitorThread>(supervision::CheckerContext{
-        rt.clock, rt.log, rt.params, rt.flags, rt.control.get(), probes, [program] { program->Step(); }});
-    rt.checker->Start();
+    return std::make_unique<supervision::TOSMonitorThread>(supervision::CheckerContext{
+        rt.clock, rt.log, rt.params, rt.flags, control, *probes, [program] { program->Step(); }});
   };
+  s.start_thread = std::move(start_thread);
   // Used by the supervisor thread only.
   auto load = std::make_shared<supervision::SystemLoadLine>(rt.log);
   s.prime_system_load = [load] { load->Prime(); };

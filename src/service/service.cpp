@@ -78,12 +78,15 @@ void TService::Controller(std::uint32_t code) {
 
 void TService::SetState(ServiceState s) {
   state_ = s;
-  ReportStatus();
+  ReportStatus(settings.wait_hint);
 }
 
-void TService::ReportStatus() {
-  const platform::ServiceStatus st = MakeStatus(settings, ServiceTypeValue(settings, shared_process_), state_, book_,
-                                                win32_exit_code_, service_specific_exit_code_);
+void TService::ReportProgress(std::uint32_t wait_hint_ms) { ReportStatus(wait_hint_ms); }
+
+void TService::ReportStatus(std::uint32_t wait_hint_ms) {
+  platform::ServiceStatus st = MakeStatus(settings, ServiceTypeValue(settings, shared_process_), state_, book_,
+                                          win32_exit_code_, service_specific_exit_code_);
+  st.wait_hint = wait_hint_ms;
   std::uint32_t error = 0;
   if (!sc_.SetStatus(st, error)) LogMessage(sc_.SystemErrorText(error));
 }
@@ -156,7 +159,7 @@ bool TService::HandleControl(std::uint32_t code) {
       if (flag) SetState(ServiceState::Running);
       return flag;
     case kInterrogate:
-      ReportStatus();
+      ReportStatus(settings.wait_hint);
       return true;
     case kShutdown:
       SetState(ServiceState::StopPending);

@@ -57,6 +57,10 @@ class TService {
   // Whether the owning application holds more than one service.
   void SetSharedProcess(bool shared) { shared_process_ = shared; }
 
+  // Reports the current pending state again with a rising check-point and
+  // `wait_hint_ms`; handlers call it before each long step.
+  void ReportProgress(std::uint32_t wait_hint_ms);
+
   // Writes to this service's event-log source (named after the service).
   void LogMessage(const std::string& text);
 
@@ -65,7 +69,7 @@ class TService {
 
  private:
   void SetState(ServiceState s);
-  void ReportStatus();
+  void ReportStatus(std::uint32_t wait_hint_ms);
   void RunServiceThread();
   void ProcessRequests(bool wait);
   // Handles one control code; false asks for the state before it back.

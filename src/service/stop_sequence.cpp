@@ -2,17 +2,16 @@
 
 namespace qov::service {
 
-void StopInOrder(const std::vector<StopStep>& steps) {
-  constexpr std::uint32_t kNoLimit = 0xFFFFFFFF;
+bool StopInOrder(const std::vector<StopStep>& steps, const std::function<void(std::uint32_t limit_ms)>& on_step) {
+  bool all_ended = true;
   for (const StopStep& step : steps) {
+    if (on_step) on_step(step.limit_ms);
     platform::Stoppable* t = step.thread();
     if (!t) continue;
     t->RequestTerminate();
-    if (!t->WaitFor(step.limit_ms)) {
-      t->Kill();
-      t->WaitFor(kNoLimit);
-    }
+    if (!t->WaitFor(step.limit_ms)) all_ended = false;
   }
+  return all_ended;
 }
 
 }  // namespace qov::service

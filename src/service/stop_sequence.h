@@ -16,10 +16,12 @@ struct StopStep {
   std::uint32_t limit_ms;
 };
 
-// For each thread in order: set its terminate request, wait for its end up
-// to its limit, kill it when the limit passes and wait until the kill has
-// taken effect. Freeing the objects is left to the caller, after the last
-// step, so that no thread outlives an object it may still reach.
-void StopInOrder(const std::vector<StopStep>& steps);
+// For each thread in order: report progress with the step's limit, set its
+// terminate request and wait for its end up to its limit. A thread that is
+// still running then is left behind (never killed) and the next step goes
+// on. True when every thread that existed has ended; freeing the objects is
+// left to the caller, who must not free what a thread left behind can reach.
+bool StopInOrder(const std::vector<StopStep>& steps,
+                 const std::function<void(std::uint32_t limit_ms)>& on_step = nullptr);
 
 }  // namespace qov::service

@@ -9,10 +9,16 @@ namespace qov::supervision {
 
 TOSMonitorThread::TOSMonitorThread(CheckerContext ctx) : ctx_(std::move(ctx)) {}
 
+std::uint32_t EchoTimeoutMs(std::int32_t check_wait_resp_s) {
+  constexpr std::int64_t kMinS = 1;
+  constexpr std::int64_t kMaxS = 3600;
+  return static_cast<std::uint32_t>(std::clamp<std::int64_t>(check_wait_resp_s, kMinS, kMaxS) * 1000);
+}
+
 void TOSMonitorThread::Execute() {
   while (!Terminated()) {
     if (platform::IsPast(ctx_.clock.NowMs(), next_check_)) RunCheckCycle();
-    if (platform::IsPast(ctx_.clock.NowMs(), next_program_check_)) {
+    if (!Terminated() && platform::IsPast(ctx_.clock.NowMs(), next_program_check_)) {
       next_program_check_ = platform::DeadlineAfterSeconds(ctx_.clock.NowMs(), ctx_.params.program_ctrl_check_period_s);
       if (ctx_.program_control_step) ctx_.program_control_step();
     }
@@ -27,27 +33,35 @@ void TOSMonitorThread::RunCheckCycle() {
   next_check_ = platform::DeadlineAfterSeconds(ctx_.clock.NowMs(), period_s);
   if (p.check_addr_count <= 0) return;
 
-  if (ProbeAddresses()) {
+  const std::optional<bool> answered = ProbeAddresses();
+  // A cycle cut short by the stop says nothing about the link: it is neither
+  // logged nor counted, and it raises no reset.
+  if (!answered) return;
+  if (*answered) {
     ctx_.flags.last_check_ok = true;
     ctx_.log.Write("ping ok");
-  } else {
-    CountFailure();
-    ctx_.flags.last_check_ok = false;
-    ctx_.flags.connection_up = false;  // the supervisor redials
-    ctx_.log.Write("ping fail");
+    return;
   }
+  CountFailure();
+  ctx_.flags.last_check_ok = false;
+  ctx_.flags.connection_up = false;  // the supervisor redials
+  ctx_.log.Write("ping fail");
+  // Only a failed cycle can escalate: with a threshold of 0 or less, or a
+  // negative modem-reset allowance, a passing check must not reset anything.
   Escalate();
 }
 
-bool TOSMonitorThread::ProbeAddresses() {
+std::optional<bool> TOSMonitorThread::ProbeAddresses() {
   const config::TParamRec& p = ctx_.params;
   const std::int32_t count = std::min(p.check_addr_count, config::kMaxCheckAddrCount);
-  const auto timeout_ms = static_cast<std::uint32_t>(p.check_wait_resp_s) * 1000u;
+  const std::uint32_t timeout_ms = EchoTimeoutMs(p.check_wait_resp_s);
   for (std::int32_t i = 0; i < count; ++i) {
+    if (Terminated()) return std::nullopt;
     const CheckAddress a = ParseCheckAddress(p.check_addr[static_cast<std::size_t>(i)]);
-    const bool answered =
-        a.method == ProbeMethod::kHttp ? ctx_.probes.Http(a.target) : ctx_.probes.Icmp(a.target, timeout_ms);
-    if (answered) return true;
+    const bool ok = a.method == ProbeMethod::kHttp ? ctx_.probes.Http(a.target, TerminateFlag())
+                                                   : ctx_.probes.Icmp(a.target, timeout_ms, TerminateFlag());
+    if (Terminated()) return std::nullopt;
+    if (ok) return true;
   }
   return false;
 }

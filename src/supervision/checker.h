@@ -2,8 +2,10 @@
 // escalation to modem and computer resets, and the program-control step.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <limits>
 #include <string>
 
@@ -16,13 +18,18 @@
 
 namespace qov::supervision {
 
-// The two probes a check address can name.
+// The two probes a check address can name. Each gives up, as a failure,
+// soon after `stop` is set, even while the system call behind it still runs.
 class Probes {
  public:
   virtual ~Probes() = default;
-  virtual bool Http(const std::string& target) = 0;
-  virtual bool Icmp(const std::string& host, std::uint32_t timeout_ms) = 0;
+  virtual bool Http(const std::string& target, const std::atomic<bool>& stop) = 0;
+  virtual bool Icmp(const std::string& host, std::uint32_t timeout_ms, const std::atomic<bool>& stop) = 0;
 };
+
+// The echo time-out for `check_wait_resp_s`: seconds bounded to 1 ... 3600,
+// so that no stored value can stall a cycle for days.
+std::uint32_t EchoTimeoutMs(std::int32_t check_wait_resp_s);
 
 struct CheckerContext {
   platform::Clock& clock;
@@ -46,7 +53,8 @@ class TOSMonitorThread final : public platform::WorkerThread {
 
  private:
   void RunCheckCycle();
-  bool ProbeAddresses();
+  // True when an address answered; nothing when the terminate request cut the cycle short.
+  std::optional<bool> ProbeAddresses();
   void CountFailure();
   void Escalate();
   void RequestModemReset();

@@ -5,7 +5,8 @@
 namespace qov::supervision {
 
 std::string HttpUrlFor(const std::string& target) {
-  if (AsciiLower(target).find("http://") != std::string::npos) return target;
+  const std::string lower = AsciiLower(target);
+  if (lower.rfind("https://", 0) == 0 || lower.find("http://") != std::string::npos) return target;
   return "http://" + target;
 }
 

@@ -7,8 +7,8 @@
 
 namespace qov::supervision {
 
-// The target unchanged when it contains "http://" anywhere (ASCII case
-// ignored), otherwise "http://" + target.
+// The target unchanged when it begins with "https://" or contains "http://"
+// anywhere (ASCII case ignored), otherwise "http://" + target.
 std::string HttpUrlFor(const std::string& target);
 
 // Exactly "200" or "302"; every other text, empty included, is a failure.

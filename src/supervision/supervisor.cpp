@@ -1,5 +1,6 @@
 #include "supervision/supervisor.h"
 
+#include <exception>
 #include <utility>
 
 #include "config/config_loader.h"
@@ -14,6 +15,28 @@ std::optional<std::string> RasdialCommandLine(const std::string& connection_name
 TSupervisorThread::TSupervisorThread(SupervisorContext ctx, SupervisorSeams seams)
     : ctx_(ctx), seams_(std::move(seams)) {}
 
+TSupervisorThread::~TSupervisorThread() {
+  Join();
+  std::lock_guard lock(workers_mutex_);
+  checker_.reset();
+  control_.reset();
+}
+
+void TSupervisorThread::StopStartingWorkers() {
+  std::lock_guard lock(workers_mutex_);
+  accepting_workers_ = false;
+}
+
+device::TQOVControlThread* TSupervisorThread::ControlThread() {
+  std::lock_guard lock(workers_mutex_);
+  return control_.get();
+}
+
+platform::Stoppable* TSupervisorThread::Checker() {
+  std::lock_guard lock(workers_mutex_);
+  return checker_.get();
+}
+
 void TSupervisorThread::Execute() {
   seams_.prime_system_load();
   ctx_.log.Close();
@@ -23,10 +46,13 @@ void TSupervisorThread::Execute() {
   ctx_.flags.last_check_ok = true;
 
   LoadConfiguration();
-  seams_.start_control_thread();
+  StartControlThread();
 
   while (!Terminated()) {
     ctx_.log.Open();
+    // A thread that could not be created is tried again on the next pass.
+    if (!control_started_) StartControlThread();
+    if (checker_start_failed_) StartChecker();
     if (!ctx_.flags.connection_up) {
       BringConnectionUp();
     } else if (!ctx_.params.connection_need_dial && !ctx_.flags.checker_started) {
@@ -70,9 +96,36 @@ bool TSupervisorThread::Dial() {
   return command && seams_.start_process && seams_.start_process(*command);
 }
 
+void TSupervisorThread::StartControlThread() {
+  std::lock_guard lock(workers_mutex_);
+  if (!accepting_workers_) return;
+  std::unique_ptr<device::TQOVControlThread> made = seams_.make_control_thread();
+  if (made && !Launch(*made, "control thread")) return;
+  control_ = std::move(made);
+  control_started_ = true;
+}
+
 void TSupervisorThread::StartChecker() {
-  seams_.start_checker();
+  std::lock_guard lock(workers_mutex_);
+  checker_start_failed_ = false;
+  if (!accepting_workers_ || checker_) return;
+  std::unique_ptr<TOSMonitorThread> made = seams_.make_checker(control_.get());
+  if (made && !Launch(*made, "checker thread")) {
+    checker_start_failed_ = true;
+    return;
+  }
+  checker_ = std::move(made);
   ctx_.flags.checker_started = true;
+}
+
+bool TSupervisorThread::Launch(platform::WorkerThread& worker, const char* what) {
+  try {
+    seams_.start_thread(worker);
+    return true;
+  } catch (const std::exception& e) {
+    ctx_.log.Write(std::string(what) + " start fail (" + e.what() + ")");
+    return false;
+  }
 }
 
 void TSupervisorThread::LogSystemLoadWhenDue() {

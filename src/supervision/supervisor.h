@@ -4,6 +4,8 @@
 #pragma once
 
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -11,17 +13,24 @@
 #include "config/param_rec.h"
 #include "platform/clock.h"
 #include "platform/registry.h"
+#include "device/control_thread.h"
 #include "platform/worker_thread.h"
+#include "supervision/checker.h"
 #include "supervision/run_flags.h"
 
 namespace qov::supervision {
 
 // What the supervisor starts and asks for, supplied by the service module.
 struct SupervisorSeams {
-  // Create and start the device control thread (once, after "Service started").
-  std::function<void()> start_control_thread = [] {};
-  // Create and start the checker unless one exists.
-  std::function<void()> start_checker = [] {};
+  // Makes the device control thread, not yet started (once, after "Service
+  // started"); null makes nothing.
+  std::function<std::unique_ptr<device::TQOVControlThread>()> make_control_thread = [] { return nullptr; };
+  // Makes the checker, not yet started; its reset requests go to `control`,
+  // which may be null. Null makes nothing.
+  std::function<std::unique_ptr<TOSMonitorThread>(device::TQOVControlThread* control)> make_checker =
+      [](device::TQOVControlThread*) { return nullptr; };
+  // Starts a worker's thread; throws when it cannot be created.
+  platform::ThreadStarter start_thread = platform::StartThread;
   // Take the first CPU sample (at the supervisor's start).
   std::function<void()> prime_system_load = [] {};
   // The text after "System Load: CPU - ", or nothing when no sample could be had.
@@ -43,10 +52,19 @@ struct SupervisorContext {
 // would break out of its quotes.
 std::optional<std::string> RasdialCommandLine(const std::string& connection_name);
 
+// Owns the workers it starts (the control thread and the checker) and frees
+// them after its own end, the checker first since it reaches the control thread.
 class TSupervisorThread final : public platform::WorkerThread {
  public:
   TSupervisorThread(SupervisorContext ctx, SupervisorSeams seams);
-  ~TSupervisorThread() override { Join(); }
+  ~TSupervisorThread() override;
+
+  // Called by the stop handler before it stops anything: from then on no
+  // worker is started, so none can appear after its turn in the stop.
+  void StopStartingWorkers();
+  // The workers started so far, or null; read by the stop handler.
+  device::TQOVControlThread* ControlThread();
+  platform::Stoppable* Checker();
 
  protected:
   void Execute() override;
@@ -55,12 +73,25 @@ class TSupervisorThread final : public platform::WorkerThread {
   void LoadConfiguration();
   void BringConnectionUp();
   bool Dial();
+  void StartControlThread();
   void StartChecker();
+  // Starts `worker`'s thread; logs and returns false when it cannot be created.
+  bool Launch(platform::WorkerThread& worker, const char* what);
   void LogSystemLoadWhenDue();
 
   SupervisorContext ctx_;
   SupervisorSeams seams_;
   platform::Tick next_load_line_ = 0;
+  // Written by this thread only.
+  bool control_started_ = false;
+  bool checker_start_failed_ = false;
+
+  // Guards the two workers and the gate: this thread starts workers while
+  // the stop handler may already be reading them.
+  std::mutex workers_mutex_;
+  bool accepting_workers_ = true;
+  std::unique_ptr<device::TQOVControlThread> control_;
+  std::unique_ptr<TOSMonitorThread> checker_;
 };
 
 }  // namespace qov::supervision

@@ -35,8 +35,7 @@ TEST(Win32LiveDevice, RunsTheDeviceAndStopsItsTimer) {
   params.life_beakon_period_ms = 300;
   TComPort port;
   RcvMailbox mailbox;
-  std::unique_ptr<TComRcvThread> receiver;
-  TQOVControlThread control({platform::SystemClock(), log, params, port, mailbox, receiver});
+  TQOVControlThread control({platform::SystemClock(), log, params, port, mailbox});
   control.Start();
 
   ASSERT_TRUE(WaitUntil([&] { return log.Count("Life message send ok") >= 3; }, 15));
@@ -52,6 +51,7 @@ TEST(Win32LiveDevice, RunsTheDeviceAndStopsItsTimer) {
   EXPECT_EQ(log.Texts().front(), "QOV COM port open ok (" + std::string(name) + ")");
   EXPECT_EQ(log.Count("QOV version ok"), log.Count("QOV COM port open ok (" + std::string(name) + ")"));
   // Stopped after the control thread, as the stop handler does.
+  TComRcvThread* receiver = control.Receiver();
   ASSERT_TRUE(receiver);
   receiver->RequestTerminate();
   EXPECT_TRUE(receiver->WaitFor(2000));

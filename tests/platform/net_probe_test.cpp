@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "platform/loopback_server.h"
 #include "supervision/net_probes.h"
@@ -29,9 +31,21 @@ std::uint16_t ClosedPort() {
   return gone.Port();
 }
 
+// Probes whose stop flag is never set.
+class PatientProbes {
+ public:
+  explicit PatientProbes(std::uint32_t http_timeout_ms = supervision::kHttpProbeTimeoutMs) : probes_(http_timeout_ms) {}
+  bool Http(const std::string& target) { return probes_.Http(target, never_); }
+  bool Icmp(const std::string& host, std::uint32_t timeout_ms) { return probes_.Icmp(host, timeout_ms, never_); }
+
+ private:
+  supervision::NetProbes probes_;
+  std::atomic<bool> never_{false};
+};
+
 class HttpProbeTest : public ::testing::Test {
  protected:
-  supervision::NetProbes probes{3000};
+  PatientProbes probes{3000};
 };
 
 TEST_F(HttpProbeTest, Status200Succeeds) {
@@ -70,9 +84,14 @@ TEST_F(HttpProbeTest, RefusedConnectionFails) {
 TEST_F(HttpProbeTest, SchemeRuleDecidesTheUrl) {
   LoopbackServer s(Response("200 OK"));
   EXPECT_TRUE(probes.Http("HTTP://" + Target(s)));
-  // "https://..." gets the prefix and names a host called "https".
+  // "https://..." is requested as written, over TLS: the plain server sees
+  // a TLS handshake, not a GET, and the probe fails.
   EXPECT_FALSE(probes.Http("https://" + Target(s)));
-  EXPECT_EQ(s.Connections(), 1);
+  EXPECT_EQ(s.Connections(), 2);
+  const std::string hello = s.LastRequest();
+  ASSERT_GE(hello.size(), 3u);
+  EXPECT_EQ(static_cast<unsigned char>(hello[0]), 0x16) << "TLS handshake record expected";
+  EXPECT_EQ(hello[1], 3);
   EXPECT_FALSE(probes.Http(""));
 }
 
@@ -86,6 +105,23 @@ TEST_F(HttpProbeTest, ServerThatNeverAnswersFailsWithinTheBound) {
   EXPECT_LT(took, std::chrono::seconds(10));
 }
 
+// A stop while the server accepts and never answers: the probe gives up
+// within a quarter second and leaves the request to finish on its own.
+TEST(ProbeStopTest, StopEndsAHangingHttpProbeLongBeforeItsTimeOut) {
+  LoopbackServer silent("");
+  supervision::NetProbes probes(20000);
+  std::atomic<bool> stop{false};
+  std::thread stopper([&] {
+    while (silent.Connections() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    stop = true;
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(probes.Http(Target(silent), stop));
+  stopper.join();
+  // Within the checker's stop limit, far below the 20 s the request could take.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2) + std::chrono::milliseconds(500));
+}
+
 // A single label longer than 63 characters cannot be put into a query, so
 // the resolver fails at once without asking any name server.
 const std::string kUnresolvable(70, 'q');
@@ -97,7 +133,7 @@ TEST(ResolveTest, FirstIpv4AddressOrZeros) {
 }
 
 TEST(IcmpProbeTest, LoopbackAnswersUnresolvableAndEmptyFail) {
-  supervision::NetProbes probes;
+  PatientProbes probes;
   EXPECT_TRUE(probes.Icmp("127.0.0.1", 2000));
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(probes.Icmp(kUnresolvable, 2000));

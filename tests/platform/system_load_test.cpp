@@ -15,11 +15,16 @@ TEST(SystemLoadSourcesTest, CpuTimesAndMemoryArePlausible) {
   const auto first = platform::SystemCpuTimes();
   ASSERT_TRUE(first.has_value());
   EXPECT_LE(first->idle, first->total);
+  // The system's counters move in coarse steps: work until they do.
+  auto second = platform::SystemCpuTimes();
   volatile std::uint64_t spin = 0;
-  for (int i = 0; i < 20'000'000; ++i) spin = spin + 1;
-  const auto second = platform::SystemCpuTimes();
+  for (int round = 0; round < 500 && second && second->total == first->total; ++round) {
+    for (int i = 0; i < 2'000'000; ++i) spin = spin + 1;
+    second = platform::SystemCpuTimes();
+  }
   ASSERT_TRUE(second.has_value());
   EXPECT_GT(second->total, first->total);
+  EXPECT_LE(second->idle - first->idle, second->total - first->total);
 
   const platform::MemoryStatus m = platform::QueryMemoryStatus();
   EXPECT_GT(m.total_phys, 64ull << 20);

@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "support/temp_dir.h"
 
 extern char** environ;
@@ -36,7 +38,7 @@ class DeviceSimProcess {
     posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
     if (posix_spawn(&pid_, argv[0], &quiet, nullptr, argv.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&quiet);
-    for (int i = 0; i < 200 && SlavePath().empty(); ++i) Pause(10);
+    for (int i = 0; i < 1000 && SlavePath().empty(); ++i) Pause(10);
   }
   ~DeviceSimProcess() {
     if (pid_ <= 0) return;
@@ -56,14 +58,26 @@ class DeviceSimProcess {
   }
   std::string Link() const { return dir_.File("link"); }
 
-  // Sends one control line and waits until the simulator has taken it.
+  // Sends one control line and waits until the simulator has taken it; a
+  // line it never takes fails the test, since what follows would test the
+  // wrong behaviour.
   void Command(const std::string& line) {
+    const std::string event = "event " + line + "\n";
+    const std::size_t before = Occurrences(event);
     const int fd = ::open(Control().c_str(), O_WRONLY | O_NONBLOCK);
-    if (fd < 0) return;
+    if (fd < 0) {
+      ADD_FAILURE() << "device simulator: cannot open its control FIFO for \"" << line << "\"";
+      return;
+    }
     const std::string text = line + "\n";
-    (void)!::write(fd, text.data(), text.size());
+    const bool sent = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     ::close(fd);
-    for (int i = 0; i < 200 && RecordText().find("event " + line + "\n") == std::string::npos; ++i) Pause(5);
+    if (!sent) {
+      ADD_FAILURE() << "device simulator: control line \"" << line << "\" could not be written";
+      return;
+    }
+    for (int i = 0; i < 2000 && Occurrences(event) == before; ++i) Pause(5);
+    if (Occurrences(event) == before) ADD_FAILURE() << "device simulator never took \"" << line << "\"";
   }
 
   // Command codes of the frames received so far, in order.
@@ -83,6 +97,12 @@ class DeviceSimProcess {
   std::string PathFile() const { return dir_.File("pty"); }
   std::string Record() const { return dir_.File("frames"); }
   std::string Control() const { return dir_.File("control"); }
+  std::size_t Occurrences(const std::string& text) const {
+    const std::string all = RecordText();
+    std::size_t n = 0;
+    for (std::size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1)) ++n;
+    return n;
+  }
   std::string RecordText() const {
     std::ifstream in(Record());
     std::stringstream ss;

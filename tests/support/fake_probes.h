@@ -1,7 +1,10 @@
 // Probes that answer from a script and record what was asked.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <thread>
 #include <set>
 #include <string>
 #include <vector>
@@ -18,18 +21,29 @@ class FakeProbes final : public supervision::Probes {
     std::uint32_t timeout_ms;
   };
 
-  bool Http(const std::string& target) override { return Answer({"HTTP", target, 0}); }
-  bool Icmp(const std::string& host, std::uint32_t timeout_ms) override { return Answer({"ICMP", host, timeout_ms}); }
+  bool Http(const std::string& target, const std::atomic<bool>& stop) override {
+    return Answer({"HTTP", target, 0}, stop);
+  }
+  bool Icmp(const std::string& host, std::uint32_t timeout_ms, const std::atomic<bool>& stop) override {
+    return Answer({"ICMP", host, timeout_ms}, stop);
+  }
 
   // Targets that answer; everything else fails.
   std::set<std::string> answering;
   // When set, decides instead of `answering`.
   std::function<bool(const Call&)> decide;
   std::vector<Call> calls;
+  // When set, a probe of this target blocks until its stop flag is set, as
+  // a hanging server or name server would, and then fails.
+  std::string hanging_target;
 
  private:
-  bool Answer(const Call& c) {
+  bool Answer(const Call& c, const std::atomic<bool>& stop) {
     calls.push_back(c);
+    if (!hanging_target.empty() && c.target == hanging_target) {
+      while (!stop.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      return false;
+    }
     return decide ? decide(c) : answering.count(c.target) > 0;
   }
 };

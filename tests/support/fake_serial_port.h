@@ -53,6 +53,13 @@ class FakeSerialPort final : public platform::SerialPort {
 
   std::int32_t Write(const std::uint8_t* buffer, std::int32_t count) override {
     std::vector<std::uint8_t> bytes(buffer, buffer + count);
+    if (writes_block) {
+      // Nothing goes out: the write time-out passes and the write fails.
+      clock_.SleepMs(platform::kWriteTimeoutMs);
+      std::lock_guard lock(mutex_);
+      blocked_writes_++;
+      return -2;
+    }
     std::function<void(const std::vector<std::uint8_t>&)> hook;
     {
       std::lock_guard lock(mutex_);
@@ -62,6 +69,8 @@ class FakeSerialPort final : public platform::SerialPort {
     if (hook) hook(bytes);
     return count;
   }
+
+  void InterruptRead() override { interrupts_++; }
 
   void QueueChunk(std::string chunk) {
     std::lock_guard lock(mutex_);
@@ -90,8 +99,15 @@ class FakeSerialPort final : public platform::SerialPort {
     std::lock_guard lock(mutex_);
     return reads_;
   }
+  int BlockedWrites() const {
+    std::lock_guard lock(mutex_);
+    return blocked_writes_;
+  }
+  int Interrupts() const { return interrupts_.load(); }
 
   std::atomic<bool> open_succeeds{true};
+  // While set, every write waits out the write time-out and fails.
+  std::atomic<bool> writes_block{false};
   std::int32_t idle_read_result = 0;
   // Set before the port is used; called on the writing thread.
   std::function<void(const std::vector<std::uint8_t>&)> on_write;
@@ -102,6 +118,8 @@ class FakeSerialPort final : public platform::SerialPort {
   bool open_ = false;
   int closes_ = 0;
   int reads_ = 0;
+  int blocked_writes_ = 0;
+  std::atomic<int> interrupts_{0};
   std::vector<std::string> open_paths_;
   std::deque<std::string> chunks_;
   std::vector<Written> written_;

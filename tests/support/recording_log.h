@@ -35,6 +35,10 @@ class RecordingLog final : public config::Log {
     for (const auto& l : lines_) out.push_back(l.text);
     return out;
   }
+  void Clear() {
+    std::lock_guard lock(mutex_);
+    lines_.clear();
+  }
   long Count(const std::string& text) const {
     std::lock_guard lock(mutex_);
     return std::count_if(lines_.begin(), lines_.end(), [&](const Line& l) { return l.text == text; });

@@ -50,8 +50,7 @@ class CheckerTest : public ::testing::Test {
   // The control thread is never started: only its request flags are used.
   device::TComPort port{std::make_unique<test::FakeSerialPort>(clock)};
   device::RcvMailbox mailbox;
-  std::unique_ptr<device::TComRcvThread> receiver;
-  device::TQOVControlThread control{device::DeviceContext{clock, log, params, port, mailbox, receiver}};
+  device::TQOVControlThread control{device::DeviceContext{clock, log, params, port, mailbox}};
   bool with_control = true;
   std::vector<Tick> program_steps;
   std::vector<int> modem_resets;
@@ -92,13 +91,53 @@ TEST_F(CheckerTest, NeitherFlagRaisesNoRequestButStillFailsAndClearsConnection) 
   EXPECT_GT(log.Count("ping fail"), 10);
 }
 
-TEST_F(CheckerTest, ZeroLoopCountEscalatesEveryCycleSuccessfulOnesIncluded) {
+// Thresholds that are always reached (a loop count of 0 or less, a negative
+// modem-reset allowance) must never reset a machine whose checks pass:
+// only failed cycles escalate, and then each one does.
+TEST_F(CheckerTest, AlwaysReachedThresholdsEscalateOnlyAfterFailedCycles) {
+  struct Case {
+    std::int32_t loop_count, before_comp;
+    bool modem, comp;
+  };
+  for (const Case c : {Case{0, 2, true, false}, Case{-3, 2, false, true}, Case{10, -1, true, true}}) {
+    SCOPED_TRACE(testing::Message() << "loop count " << c.loop_count << ", before comp " << c.before_comp);
+    log.Clear();
+    modem_resets.clear();
+    pc_resets.clear();
+    flags.last_check_ok = true;
+    params.check_fail_loop_count = c.loop_count;
+    params.check_fail_loop_count_before_reset_comp = c.before_comp;
+    params.reset_modem = c.modem;
+    params.reset_comp = c.comp;
+    probes.answering = {"10.9.9.9"};
+    RunFor(3 * params.check_ok_period_s * 1000 + 1000);
+    EXPECT_EQ(log.Count("ping ok"), 4);
+    EXPECT_TRUE(modem_resets.empty());
+    EXPECT_TRUE(pc_resets.empty());
+  }
+  // The same thresholds with failing checks escalate on every failed cycle.
+  log.Clear();
   params.check_fail_loop_count = 0;
   params.reset_modem = true;
-  probes.answering = {"10.9.9.9"};
-  RunFor(3 * params.check_ok_period_s * 1000 + 1000);
-  EXPECT_EQ(log.Count("ping ok"), 4);
+  params.reset_comp = false;
+  probes.answering.clear();
+  flags.last_check_ok = true;
+  RunFor(params.check_ok_period_s * 1000 + 2 * params.check_fail_period_s * 1000 + 1000);
+  EXPECT_EQ(log.Count("ping fail"), 4);
   EXPECT_EQ(modem_resets, (std::vector<int>{1, 2, 3, 4}));
+}
+
+// The echo time-out is computed in 64 bits and bounded, so a negative or
+// huge stored value cannot stall the cycle for weeks.
+TEST(EchoTimeoutTest, SecondsAreBoundedToOneHour) {
+  struct Case {
+    std::int32_t seconds;
+    std::uint32_t ms;
+  };
+  for (const Case c : {Case{20, 20000}, Case{1, 1000}, Case{0, 1000}, Case{-1, 1000}, Case{INT32_MIN, 1000},
+                       Case{3600, 3600000}, Case{3601, 3600000}, Case{INT32_MAX, 3600000}}) {
+    EXPECT_EQ(EchoTimeoutMs(c.seconds), c.ms) << c.seconds;
+  }
 }
 
 TEST_F(CheckerTest, NoAddressesProbeNothingButProgramControlRuns) {

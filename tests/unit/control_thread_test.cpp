@@ -25,7 +25,7 @@ class ControlThreadTest : public ::testing::Test {
     device_ = std::make_unique<test::FakeDevice>(clock_, *fake_, mailbox_);
     params_.life_beakon_period_ms = 1000;
     thread_ = std::make_unique<TQOVControlThread>(DeviceContext{
-        clock_, log_, params_, *port_, mailbox_, receiver_,
+        clock_, log_, params_, *port_, mailbox_,
         [this](const std::string& name) { return present_ && name == "COM3"; },
         [this](platform::Clock& c, TComPort& p, RcvMailbox& m) {
           receivers_made_++;
@@ -69,7 +69,6 @@ class ControlThreadTest : public ::testing::Test {
   test::FakeSerialPort* fake_;
   std::unique_ptr<TComPort> port_;
   RcvMailbox mailbox_;
-  std::unique_ptr<TComRcvThread> receiver_;
   std::unique_ptr<test::FakeDevice> device_;
   std::unique_ptr<TQOVControlThread> thread_;
   bool present_ = true;
@@ -113,8 +112,8 @@ TEST_F(ControlThreadTest, BringsTheDeviceUpFeedsItAndStopsItsTimerAtTheEnd) {
   EXPECT_EQ(life[2] - life[1], 1050);
   EXPECT_FALSE(thread_->device_running());
   // The timer stop went out while the receive thread still existed, untouched.
-  ASSERT_TRUE(receiver_);
-  EXPECT_FALSE(receiver_->Terminated());
+  ASSERT_TRUE(thread_->Receiver());
+  EXPECT_FALSE(thread_->Receiver()->Terminated());
   EXPECT_EQ(receivers_made_, 1);
 }
 
@@ -161,14 +160,39 @@ TEST_F(ControlThreadTest, BothResetRequestsInOnePass) {
   EXPECT_FALSE(thread_->pc_reset_request);
 }
 
-TEST_F(ControlThreadTest, ResetRepliesAreNotLookedAt) {
+TEST_F(ControlThreadTest, ModemResetIsLoggedOkOnlyWhenAcknowledged) {
   params_.life_beakon_period_ms = 600000;
   device_->Answer(CMD_MODEM_RESET, std::nullopt);
   RunUntil([this](Tick) {
-    if (fake_->Codes().size() == 2) thread_->modem_reset_request = true;
+    if (fake_->Codes().size() == 2 && log_.Count("modem reset fail") == 0) thread_->modem_reset_request = true;
+    if (log_.Count("modem reset fail") == 1 && log_.Count("modem reset ok") == 0) {
+      device_->Answer(CMD_MODEM_RESET, test::FakeDevice::Ack());
+      thread_->modem_reset_request = true;
+    }
     return log_.Count("modem reset ok") == 1;
   });
-  EXPECT_EQ(fake_->Codes(), (std::vector<int>{1, 3, 2, 2, 2, 2, 2, 4}));
+  EXPECT_EQ(fake_->Codes(), (std::vector<int>{1, 3, 2, 2, 2, 2, 2, 2, 4}));
+  EXPECT_EQ(log_.Texts(), (Lines{"QOV COM port open ok (COM3)", "QOV version ok", "QOV timer init ok",
+                                 "modem reset fail", "modem reset ok", "QOV timer stop ok"}));
+}
+
+// A port whose writes never go out (flow control held off, reader gone):
+// each write fails at its time-out, and the first failed write ends the
+// exchange, so the life message fails within about a second, the port is
+// reopened, and the stop's timer-stop exchange cannot outlast its limit.
+TEST_F(ControlThreadTest, BlockedWritesFailTheExchangeAtOnceAndReopenThePort) {
+  RunUntil([this](Tick) {
+    if (log_.Count("Life message send ok") == 1 && !fake_->writes_block) fake_->writes_block = true;
+    return log_.Count("QOV COM port open ok (COM3)") == 2;
+  });
+  const Tick failed_at = TimesOf("Life message send fail").at(0);
+  EXPECT_EQ(fake_->BlockedWrites(), 2);  // the life message, then the identification after the reopen
+  EXPECT_LE(failed_at - TimesOf("Life message send ok").at(0), 1000 + 1050 + 50);
+  EXPECT_EQ(log_.Texts(), (Lines{"QOV COM port open ok (COM3)", "QOV version ok", "QOV timer init ok",
+                                 "Life message send ok", "Life message send fail", "QOV COM port open ok (COM3)",
+                                 "QOV version fail"}));
+  EXPECT_EQ(fake_->Closes(), 1);
+  EXPECT_EQ(receivers_made_, 2);
 }
 
 TEST_F(ControlThreadTest, TerminateDuringTheComputerResetWaitStillSendsTheResetThenStops) {

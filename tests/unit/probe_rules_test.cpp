@@ -36,11 +36,12 @@ TEST(CheckAddressTest, ShortEntriesWithMethodHaveEmptyTarget) {
   EXPECT_EQ(ParseCheckAddress("ICMP - x").target, "x");
 }
 
-TEST(HttpRulesTest, PrefixAddedUnlessHttpSchemeAppearsAnywhere) {
+TEST(HttpRulesTest, PrefixAddedUnlessASchemeLeadsOrHttpAppearsAnywhere) {
   EXPECT_EQ(HttpUrlFor("host/path"), "http://host/path");
   EXPECT_EQ(HttpUrlFor("HTTP://Host/P"), "HTTP://Host/P");
-  EXPECT_EQ(HttpUrlFor("https://host/"), "http://https://host/");
-  EXPECT_EQ(HttpUrlFor("HTTPS://host/"), "http://HTTPS://host/");
+  EXPECT_EQ(HttpUrlFor("https://host/"), "https://host/");
+  EXPECT_EQ(HttpUrlFor("HTTPS://host/"), "HTTPS://host/");
+  EXPECT_EQ(HttpUrlFor("host/?u=https://x"), "http://host/?u=https://x");
   EXPECT_EQ(HttpUrlFor("host/?u=http://x"), "host/?u=http://x");
   EXPECT_EQ(HttpUrlFor(""), "http://");
 }
@@ -55,7 +56,8 @@ TEST(HttpRulesTest, OnlyExactly200Or302Succeed) {
 
 TEST(NetProbesTest, EmptyIcmpHostFailsWithoutTouchingTheNetwork) {
   NetProbes probes;
-  EXPECT_FALSE(probes.Icmp("", 20000));
+  const std::atomic<bool> no_stop{false};
+  EXPECT_FALSE(probes.Icmp("", 20000, no_stop));
 }
 
 }  // namespace

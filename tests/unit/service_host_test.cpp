@@ -91,6 +91,23 @@ TEST_F(ServiceRunTest, StartAndStopReportTheStatusSequenceWithCheckPoints) {
   EXPECT_THAT(scm.Events(), IsEmpty());
 }
 
+// A long stop reports each of its steps, so the SCM never takes a working
+// stop for a hung service.
+TEST_F(ServiceRunTest, StopProgressRaisesTheCheckPointWithEachStepsWaitHint) {
+  service.SetOnStop([this](TService& sender, bool&) {
+    sender.ReportProgress(6000);
+    sender.ReportProgress(3000);
+  });
+  scm.controls_on_state.insert({kRunning, 1});
+  Run();
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> pending;  // check-point, wait hint
+  for (const auto& s : scm.Statuses()) {
+    if (s.current_state == kStopPending) pending.emplace_back(s.check_point, s.wait_hint);
+  }
+  EXPECT_THAT(pending, ElementsAre(std::pair{0u, 5000u}, std::pair{1u, 6000u}, std::pair{2u, 3000u}));
+  EXPECT_EQ(scm.Statuses().back().current_state, kStopped);
+}
+
 TEST_F(ServiceRunTest, ShutdownReportsStopPendingAndStoppedWithoutTheStopHandler) {
   scm.controls_on_state.insert({kRunning, 5});
   Run();

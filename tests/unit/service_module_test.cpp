@@ -3,14 +3,20 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
+#include "platform/leavable_call.h"
 #include "platform/memory_registry.h"
 #include "service/qov_lumo_service.h"
 #include "service/stop_sequence.h"
 #include "support/fake_clock.h"
+#include "support/fake_probes.h"
 #include "support/fake_service_control.h"
 #include "support/temp_dir.h"
 
@@ -20,39 +26,35 @@ namespace {
 using ::testing::ElementsAre;
 
 // A thread that records what the stop handler does to it; a hanging one
-// ends only when killed.
+// never ends.
 class FakeWorker final : public platform::Stoppable {
  public:
   FakeWorker(std::string name, std::vector<std::string>& journal, bool hangs = false)
       : name_(std::move(name)), journal_(journal), hangs_(hangs) {}
   void RequestTerminate() override { journal_.push_back(name_ + " terminate"); }
   bool WaitFor(std::uint32_t timeout_ms) override {
-    journal_.push_back(name_ + " wait " + (timeout_ms == 0xFFFFFFFF ? std::string("forever")
-                                                                        : std::to_string(timeout_ms)));
-    return !hangs_ || killed_;
-  }
-  void Kill() override {
-    journal_.push_back(name_ + " kill");
-    killed_ = true;
+    journal_.push_back(name_ + " wait " + std::to_string(timeout_ms));
+    return !hangs_;
   }
 
  private:
   std::string name_;
   std::vector<std::string>& journal_;
   bool hangs_;
-  bool killed_ = false;
 };
 
-TEST(StopSequenceTest, HangingControlThreadIsKilledAndTheOthersStillStopInTurn) {
+TEST(StopSequenceTest, HangingControlThreadIsLeftBehindAndTheOthersStillStopInTurn) {
   std::vector<std::string> j;
   FakeWorker control("control", j, true), checker("checker", j), receiver("receiver", j), supervisor("supervisor", j);
-  StopInOrder({{[&] { return &control; }, 5000},
-               {[&] { return &checker; }, 2000},
-               {[&] { return &receiver; }, 2000},
-               {[&] { return &supervisor; }, 2000}});
-  EXPECT_THAT(j, ElementsAre("control terminate", "control wait 5000", "control kill", "control wait forever",
-                             "checker terminate", "checker wait 2000", "receiver terminate", "receiver wait 2000",
-                             "supervisor terminate", "supervisor wait 2000"));
+  const bool all_ended = StopInOrder({{[&] { return &control; }, 5000},
+                                      {[&] { return &checker; }, 2000},
+                                      {[&] { return &receiver; }, 2000},
+                                      {[&] { return &supervisor; }, 2000}},
+                                     [&](std::uint32_t limit) { j.push_back("progress " + std::to_string(limit)); });
+  EXPECT_FALSE(all_ended);
+  EXPECT_THAT(j, ElementsAre("progress 5000", "control terminate", "control wait 5000", "progress 2000",
+                             "checker terminate", "checker wait 2000", "progress 2000", "receiver terminate",
+                             "receiver wait 2000", "progress 2000", "supervisor terminate", "supervisor wait 2000"));
 }
 
 TEST(StopSequenceTest, ThreadsNeverCreatedAreSkippedAndEachIsAskedForAtItsTurn) {
@@ -60,13 +62,13 @@ TEST(StopSequenceTest, ThreadsNeverCreatedAreSkippedAndEachIsAskedForAtItsTurn) 
   FakeWorker supervisor("supervisor", j);
   FakeWorker* late_checker = nullptr;
   FakeWorker checker("checker", j);
-  StopInOrder({{[&]() -> platform::Stoppable* {
-                  late_checker = &checker;  // created while the first thread was being stopped
-                  return nullptr;
-                }, 5000},
-               {[&]() -> platform::Stoppable* { return late_checker; }, 2000},
-               {[] { return nullptr; }, 2000},
-               {[&] { return &supervisor; }, 2000}});
+  EXPECT_TRUE(StopInOrder({{[&]() -> platform::Stoppable* {
+                             late_checker = &checker;  // created while the first thread was being stopped
+                             return nullptr;
+                           }, 5000},
+                           {[&]() -> platform::Stoppable* { return late_checker; }, 2000},
+                           {[] { return nullptr; }, 2000},
+                           {[&] { return &supervisor; }, 2000}}));
   EXPECT_THAT(j, ElementsAre("checker terminate", "checker wait 2000", "supervisor terminate", "supervisor wait 2000"));
 }
 
@@ -166,11 +168,76 @@ TEST_F(ModuleTest, AfterInstallFailuresNameTheKeyOrTheValue) {
   }
 }
 
-TEST_F(ModuleTest, StopAfterStartTakesEveryThreadDownAndLogsStoppedLast) {
+// The last non-empty line of a log file.
+std::string LastLine(const std::string& path) {
+  std::ifstream in(path);
+  std::string line, last;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) last = line;
+  }
+  return last;
+}
+
+// Probes that hang like a server that accepts and never answers: each runs
+// where it can be left behind, and stays blocked until the test ends.
+class HangingProbes final : public supervision::Probes {
+ public:
+  ~HangingProbes() override { Release(); }
+  bool Http(const std::string&, const std::atomic<bool>& stop) override { return Hang(stop); }
+  bool Icmp(const std::string&, std::uint32_t, const std::atomic<bool>& stop) override { return Hang(stop); }
+  void Release() {
+    std::lock_guard lock(gate_->mutex);
+    gate_->open = true;
+    gate_->cv.notify_all();
+  }
+  int Entered() const { return gate_->entered.load(); }
+  int Left() const { return gate_->left.load(); }
+
+ private:
+  struct Gate {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool open = false;
+    std::atomic<int> entered{0}, left{0};
+  };
+  bool Hang(const std::atomic<bool>& stop) {
+    auto gate = gate_;
+    return platform::RunLeavable(
+               [gate] {
+                 ++gate->entered;
+                 std::unique_lock lock(gate->mutex);
+                 gate->cv.wait(lock, [&] { return gate->open; });
+                 ++gate->left;
+                 return true;
+               },
+               stop)
+        .value_or(false);
+  }
+  std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
+};
+
+class RunningModuleTest : public ::testing::Test {
+ protected:
+  RunningModuleTest() {
+    // The workers sleep on the fake clock; a little real time per sleep
+    // keeps them from spinning while real threads run.
+    clock.OnSleep([](platform::Tick) { std::this_thread::sleep_for(std::chrono::milliseconds(1)); });
+    reg.SetString(config::kConfigKey, "log_file_path", log_path);
+    reg.SetString(config::kConfigKey, "qov_com_port", "COM_NONE");
+  }
+  ~RunningModuleTest() override { clock.OnSleep(nullptr); }
+
+  test::FakeServiceControl scm;
+  test::FakeClock clock;
+  platform::MemoryRegistry reg;
   test::TempDir dir;
   const std::string log_path = dir.File("qov.log");
-  reg.inner.SetString(config::kConfigKey, "log_file_path", log_path);
-  reg.inner.SetString(config::kConfigKey, "qov_com_port", "COM_NONE");
+  std::shared_ptr<test::FakeProbes> fake_probes = std::make_shared<test::FakeProbes>();
+};
+
+TEST_F(RunningModuleTest, StopAfterStartTakesEveryThreadDownAndLogsStoppedLast) {
+  Tqov_lumo_service module{scm, clock, reg, fake_probes};
   bool started = false;
   module.ServiceStart(module, started);
   EXPECT_TRUE(started);
@@ -182,16 +249,48 @@ TEST_F(ModuleTest, StopAfterStartTakesEveryThreadDownAndLogsStoppedLast) {
   EXPECT_TRUE(stopped);
   EXPECT_EQ(rt->port, nullptr);
   EXPECT_EQ(rt->supervisor, nullptr);
-  EXPECT_EQ(rt->Control(), nullptr);
+  EXPECT_THAT(LastLine(log_path), ::testing::EndsWith(" - Service stopped"));
+}
 
+// The checker is inside a probe that would never return: the stop gives up
+// on the probe within its quarter-second check, so every thread ends in
+// time and everything is freed; the probe's helper is left behind, never
+// killed, and the cycle it cut short is neither logged nor counted.
+TEST_F(RunningModuleTest, StopWhileAProbeHangsEndsEveryThreadAndLeavesOnlyTheProbeBehind) {
+  reg.SetDword(config::kConfigKey, "wait_time_after_start_s", 0);
+  reg.SetDword(config::kConfigKey, "reset_modem", 1);
+  reg.SetDword(config::kConfigKey, "check_fail_loop_count", 0);
+  auto probes = std::make_shared<HangingProbes>();
+  Tqov_lumo_service module{scm, clock, reg, probes};
+  bool started = false;
+  module.ServiceStart(module, started);
+  while (probes->Entered() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+
+  const auto before = std::chrono::steady_clock::now();
+  bool stopped = false;
+  module.ServiceStop(module, stopped);
+  const auto took = std::chrono::steady_clock::now() - before;
+  EXPECT_TRUE(stopped);
+  EXPECT_EQ(module.CurrentRuntime()->supervisor, nullptr) << "every thread ended within its limit";
+  EXPECT_LT(took, std::chrono::milliseconds(2000)) << "the checker's limit, never reached";
+  EXPECT_EQ(probes->Left(), 0) << "the probe itself is still blocked";
+  EXPECT_THAT(LastLine(log_path), ::testing::EndsWith(" - Service stopped"));
   std::ifstream in(log_path);
-  std::string line, last;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty()) last = line;
-  }
-  ASSERT_GE(last.size(), 15u);
-  EXPECT_EQ(last.substr(last.size() - 15), "Service stopped");
+  const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(log.find("ping"), std::string::npos) << log;
+
+  // One progress report per step, each hint covering the step's limit.
+  std::vector<std::uint32_t> hints;
+  for (const auto& st : scm.Statuses()) hints.push_back(st.wait_hint);
+  EXPECT_THAT(hints, ElementsAre(6000u, 3000u, 3000u, 3000u));
+}
+
+TEST_F(RunningModuleTest, FailedThreadCreationInTheStartHandlerIsAStartFailure) {
+  Tqov_lumo_service module{scm, clock, reg, fake_probes};
+  module.SetThreadStarter([](platform::WorkerThread&) { throw std::runtime_error("CreateThread failed"); });
+  bool started = true;
+  EXPECT_THROW(module.ServiceStart(module, started), std::runtime_error);
+  EXPECT_TRUE(started) << "left as the host preset it: the error, not the flag, reports the failure";
 }
 
 }  // namespace

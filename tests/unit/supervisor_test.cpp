@@ -4,9 +4,12 @@
 
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 #include "platform/memory_registry.h"
 #include "support/fake_clock.h"
+#include "support/fake_probes.h"
+#include "support/fake_serial_port.h"
 #include "support/temp_dir.h"
 
 namespace qov::supervision {
@@ -28,18 +31,26 @@ class SupervisorTest : public ::testing::Test {
       dials_.push_back({clock_.NowMs(), cmd});
       return dial_ok_;
     };
-    seams_.start_checker = [this] { checker_starts_.push_back(clock_.NowMs()); };
-    seams_.start_control_thread = [this] { control_started_ = true; };
+    seams_.make_checker = [this](device::TQOVControlThread*) {
+      checker_starts_.push_back(clock_.NowMs());
+      return nullptr;
+    };
+    seams_.make_control_thread = [this] {
+      control_started_ = true;
+      return nullptr;
+    };
   }
 
   // Runs the body on this thread until the fake time passes `until`.
   void RunUntil(platform::Tick until) {
     TSupervisorThread sup(SupervisorContext{clock_, reg_, log_, params_, flags_}, seams_);
+    running_ = &sup;
     clock_.OnSleep([&](platform::Tick now) {
       if (now >= until) sup.RequestTerminate();
       if (on_sleep_) on_sleep_(now);
     });
     sup.RunHere();
+    running_ = nullptr;
     end_ = clock_.NowMs();
   }
 
@@ -74,8 +85,13 @@ class SupervisorTest : public ::testing::Test {
   config::TParamRec params_;
   RunFlags flags_;
   SupervisorSeams seams_;
+  // For workers that are made but never run.
+  device::TComPort port_{std::make_unique<test::FakeSerialPort>(clock_)};
+  device::RcvMailbox mailbox_;
+  test::FakeProbes probes_;
   std::function<void(platform::Tick)> on_sleep_;
   bool dial_ok_ = true;
+  TSupervisorThread* running_ = nullptr;  // while RunUntil runs
   bool control_started_ = false;
   std::vector<std::pair<platform::Tick, std::string>> dials_;
   std::vector<platform::Tick> checker_starts_;
@@ -107,6 +123,46 @@ TEST_F(SupervisorTest, TerminateDuringTheDelayEndsWithinAQuarterSecond) {
   RunUntil(5000 + 3000);
   EXPECT_LE(end_, 5000 + 3000 + 250 + 100);
   EXPECT_TRUE(checker_starts_.empty());
+}
+
+// The stop handler closes the gate before it stops anything; a start-up
+// delay (or a dial) that ends afterwards must not start a checker that
+// the stop has already passed.
+TEST_F(SupervisorTest, DelayEndingAfterTheStopBeganStartsNoWorker) {
+  Dword("wait_time_after_start_s", 10);
+  on_sleep_ = [this](platform::Tick now) {
+    if (now == 5000 + 5000) running_->StopStartingWorkers();
+  };
+  RunUntil(5000 + 30000);
+  EXPECT_TRUE(flags_.start_wait_done);
+  EXPECT_TRUE(checker_starts_.empty());
+  EXPECT_FALSE(flags_.checker_started);
+}
+
+// A worker whose thread cannot be created is logged and tried again on the
+// next pass; the run goes on.
+TEST_F(SupervisorTest, FailedThreadCreationIsLoggedAndRetriedOnTheNextPass) {
+  Dword("wait_time_after_start_s", 1);
+  int control_made = 0, checker_made = 0, control_refusals = 1, checker_refusals = 1;
+  seams_.make_control_thread = [&] {
+    ++control_made;
+    return std::make_unique<device::TQOVControlThread>(device::DeviceContext{clock_, log_, params_, port_, mailbox_});
+  };
+  seams_.make_checker = [&](device::TQOVControlThread* control) {
+    ++checker_made;
+    EXPECT_NE(control, nullptr) << "the checker gets the control thread started before it";
+    return std::make_unique<TOSMonitorThread>(CheckerContext{clock_, log_, params_, flags_, control, probes_, {}});
+  };
+  seams_.start_thread = [&](platform::WorkerThread& t) {
+    int& refusals = dynamic_cast<device::TQOVControlThread*>(&t) ? control_refusals : checker_refusals;
+    if (refusals-- > 0) throw std::runtime_error("no threads left");
+  };
+  RunUntil(5000 + 3000);
+  EXPECT_EQ(Count("control thread start fail (no threads left)"), 1);
+  EXPECT_EQ(Count("checker thread start fail (no threads left)"), 1);
+  EXPECT_EQ(control_made, 2);
+  EXPECT_EQ(checker_made, 2);
+  EXPECT_TRUE(flags_.checker_started);
 }
 
 TEST_F(SupervisorTest, DialModeDialsAtOnceAndStartsTheChecker) {
