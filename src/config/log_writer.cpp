@@ -6,13 +6,15 @@
 
 namespace qov::config {
 
-LogWriter::LogWriter(TimestampFn timestamp) : timestamp_(std::move(timestamp)) {}
+LogWriter::LogWriter(TimestampFn timestamp, platform::Clock& clock, MoveFn move)
+    : timestamp_(std::move(timestamp)), clock_(clock), move_(std::move(move)) {}
 LogWriter::LogWriter() : LogWriter(platform::LocalDateTimeText) {}
 
 void LogWriter::Configure(std::string path, std::int32_t max_size) {
   std::lock_guard lock(mutex_);
   path_ = std::move(path);
   max_size_ = max_size;
+  rotation_failed_ = false;
 }
 
 void LogWriter::Open() {
@@ -45,10 +47,12 @@ bool LogWriter::NeedsRotation(std::int64_t size_bytes, std::int32_t max_size) {
 }
 
 void LogWriter::RotateLocked() {
-  const std::string old = path_ + ".1";
-  if (platform::FileExists(old)) platform::RemoveFile(old);
+  // Our own handle does not share deletion, so the file is closed for the
+  // move. The move replaces ".1" only when it succeeds: a log that another
+  // program holds keeps both generations, and the reopen below appends to it.
   file_.reset();
-  platform::RenameFile(path_, old);
+  rotation_failed_ = !move_(path_, path_ + ".1");
+  if (rotation_failed_) rotation_failed_at_ = clock_.NowMs();
   OpenLocked();
 }
 
@@ -56,7 +60,8 @@ void LogWriter::Write(std::string_view message) {
   std::lock_guard lock(mutex_);
   if (!file_) return;
   const std::int64_t size = file_->Size();
-  if (size >= 0 && NeedsRotation(size, max_size_)) {
+  const bool may_rotate = !rotation_failed_ || clock_.NowMs() - rotation_failed_at_ >= kRotationRetryMs;
+  if (size >= 0 && may_rotate && NeedsRotation(size, max_size_)) {
     RotateLocked();
     if (!file_) return;
   }

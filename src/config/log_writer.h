@@ -1,5 +1,6 @@
 // The process-wide log file: one line per message, flushed at once, rotated
-// to "<path>.1" when it grows past the configured size.
+// to "<path>.1" when it grows past the configured size. A rotation that
+// cannot move the file keeps writing to it and is tried again a minute later.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "config/log.h"
+#include "platform/clock.h"
 #include "platform/file.h"
 
 namespace qov::config {
@@ -16,7 +18,14 @@ namespace qov::config {
 class LogWriter final : public Log {
  public:
   using TimestampFn = std::function<std::string()>;
-  explicit LogWriter(TimestampFn timestamp);
+  // Moves the full log onto "<path>.1", replacing it; false when it did not.
+  using MoveFn = std::function<bool(const std::string& from, const std::string& to)>;
+
+  // A failed rotation waits this long before the next attempt.
+  static constexpr platform::Tick kRotationRetryMs = 60'000;
+
+  explicit LogWriter(TimestampFn timestamp, platform::Clock& clock = platform::SystemClock(),
+                     MoveFn move = platform::MoveFileReplacing);
   LogWriter();  // local date and time of the system
 
   // Path and rotation threshold (in 512-byte units) from the configuration.
@@ -38,10 +47,15 @@ class LogWriter final : public Log {
   void RotateLocked();
 
   TimestampFn timestamp_;
+  platform::Clock& clock_;
+  MoveFn move_;
   std::mutex mutex_;
   std::string path_;
   std::int32_t max_size_ = 1024;
   std::unique_ptr<platform::AppendFile> file_;
+  // When the last rotation failed; no new attempt before kRotationRetryMs later.
+  bool rotation_failed_ = false;
+  platform::Tick rotation_failed_at_ = 0;
 };
 
 }  // namespace qov::config

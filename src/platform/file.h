@@ -1,5 +1,4 @@
-// Plain files for the log: an append-only writer and the few path operations
-// that rotation needs.
+// Plain files for the log: an append-only writer and the move that rotation needs.
 #pragma once
 
 #include <cstdint>
@@ -25,9 +24,9 @@ class AppendFile {
   virtual std::int64_t Size() = 0;
 };
 
-bool FileExists(const std::string& path);
-bool RemoveFile(const std::string& path);
-// Renames; fails when `to` exists.
-bool RenameFile(const std::string& from, const std::string& to);
+// Moves `from` to `to` in one step, replacing an existing `to`
+// (MoveFileExA with MOVEFILE_REPLACE_EXISTING, rename on POSIX). When it
+// fails, both files are as they were.
+bool MoveFileReplacing(const std::string& from, const std::string& to);
 
 }  // namespace qov::platform

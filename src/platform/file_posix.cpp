@@ -38,14 +38,7 @@ std::unique_ptr<AppendFile> AppendFile::Open(const std::string& path) {
   return std::make_unique<PosixAppendFile>(fd);
 }
 
-bool FileExists(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0;
-}
-bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
-bool RenameFile(const std::string& from, const std::string& to) {
-  // MoveFile semantics: never replace an existing target.
-  if (FileExists(to)) return false;
+bool MoveFileReplacing(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;
 }
 

@@ -33,8 +33,8 @@ std::unique_ptr<AppendFile> AppendFile::Open(const std::string& path) {
   return std::make_unique<Win32AppendFile>(h);
 }
 
-bool FileExists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-bool RemoveFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != 0; }
-bool RenameFile(const std::string& from, const std::string& to) { return ::MoveFileA(from.c_str(), to.c_str()) != 0; }
+bool MoveFileReplacing(const std::string& from, const std::string& to) {
+  return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
 
 }  // namespace qov::platform

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <thread>
 
+#include "support/fake_clock.h"
 #include "support/temp_dir.h"
 
 namespace qov::config {
@@ -90,6 +91,88 @@ TEST_F(LogWriterTest, ZeroSizeKeepsOneLinePerFileAndReplacesOldGeneration) {
   log_.Write("three");
   EXPECT_EQ(ReadAll(path_), "12/8/2026 4:50:12 PM - three\r\n");
   EXPECT_EQ(ReadAll(path_ + ".1"), "12/8/2026 4:50:12 PM - two\r\n");
+}
+
+// The real move, refused while `blocked` is set (as when another program
+// holds the log without delete sharing); counts every attempt.
+struct BlockableMove {
+  bool blocked = false;
+  int attempts = 0;
+  LogWriter::MoveFn AsMove() {
+    return [this](const std::string& from, const std::string& to) {
+      ++attempts;
+      return !blocked && platform::MoveFileReplacing(from, to);
+    };
+  }
+};
+
+class FailedRotationTest : public ::testing::Test {
+ protected:
+  FailedRotationTest() {
+    log_.Configure(path_, 0);  // every line after the first rotates
+    log_.Open();
+  }
+  test::TempDir dir_;
+  std::string path_ = dir_.File("qov_log.txt");
+  test::FakeClock clock_;
+  BlockableMove move_;
+  LogWriter log_{[] { return std::string("T"); }, clock_, move_.AsMove()};
+};
+
+TEST_F(FailedRotationTest, KeepsTheOldGenerationAndEveryLineAndRetriesAfterAMinute) {
+  log_.Write("one");
+  log_.Write("two");
+  ASSERT_EQ(ReadAll(path_ + ".1"), "T - one\r\n");
+  ASSERT_EQ(move_.attempts, 1);
+
+  move_.blocked = true;
+  log_.Write("three");  // the move fails: ".1" stays, the line goes on the full file
+  EXPECT_EQ(move_.attempts, 2);
+  EXPECT_EQ(ReadAll(path_ + ".1"), "T - one\r\n");
+  EXPECT_EQ(ReadAll(path_), "T - two\r\nT - three\r\n");
+  EXPECT_TRUE(log_.IsOpen());
+
+  // No new attempt for a minute, however many lines come.
+  clock_.Advance(LogWriter::kRotationRetryMs - 1);
+  log_.Write("four");
+  log_.Write("five");
+  EXPECT_EQ(move_.attempts, 2);
+  EXPECT_EQ(ReadAll(path_), "T - two\r\nT - three\r\nT - four\r\nT - five\r\n");
+
+  // A minute after the failure it is tried again; failing again waits another minute.
+  clock_.Advance(1);
+  log_.Write("six");
+  EXPECT_EQ(move_.attempts, 3);
+  clock_.Advance(LogWriter::kRotationRetryMs - 1);
+  log_.Write("seven");
+  EXPECT_EQ(move_.attempts, 3);
+  EXPECT_EQ(ReadAll(path_ + ".1"), "T - one\r\n");
+
+  // Once the file can move, the whole backlog becomes ".1" and rotation is back to every line.
+  move_.blocked = false;
+  clock_.Advance(1);
+  log_.Write("eight");
+  EXPECT_EQ(move_.attempts, 4);
+  EXPECT_EQ(ReadAll(path_ + ".1"),
+            "T - two\r\nT - three\r\nT - four\r\nT - five\r\nT - six\r\nT - seven\r\n");
+  EXPECT_EQ(ReadAll(path_), "T - eight\r\n");
+  log_.Write("nine");
+  EXPECT_EQ(move_.attempts, 5);
+  EXPECT_EQ(ReadAll(path_ + ".1"), "T - eight\r\n");
+}
+
+TEST_F(FailedRotationTest, ANewConfigurationTriesAtOnce) {
+  log_.Write("one");
+  move_.blocked = true;
+  log_.Write("two");
+  EXPECT_EQ(move_.attempts, 1);
+  move_.blocked = false;
+  log_.Close();
+  log_.Configure(path_, 0);
+  log_.Open();
+  log_.Write("three");
+  EXPECT_EQ(move_.attempts, 2);
+  EXPECT_EQ(ReadAll(path_ + ".1"), "T - one\r\nT - two\r\n");
 }
 
 TEST_F(LogWriterTest, ConcurrentWritersLoseNothing) {
