@@ -17,10 +17,20 @@ class SystemSession final : public UserSession {
   }
 };
 
-std::string FileNamePart(const std::string& exe) {
-  const std::size_t sep = exe.find_last_of("\\:");
-  return sep == std::string::npos ? exe : exe.substr(sep + 1);
+std::size_t FileNameStart(const std::string& text) {
+  const std::size_t sep = text.find_last_of("\\:");
+  return sep == std::string::npos ? 0 : sep + 1;
 }
+
+std::string FileNamePart(const std::string& exe) { return exe.substr(FileNameStart(exe)); }
+
+// The position of the extension's dot in the file-name part, or npos.
+std::size_t ExtensionDot(const std::string& text) {
+  const std::size_t dot = text.rfind('.');
+  return dot != std::string::npos && dot >= FileNameStart(text) ? dot : std::string::npos;
+}
+
+std::string WithoutExtension(const std::string& text) { return text.substr(0, ExtensionDot(text)); }
 
 }  // namespace
 
@@ -31,7 +41,11 @@ UserSession& SystemUserSession() {
 
 bool ExeMatchesName(const std::string& exe, const std::string& name) {
   const std::string wanted = AsciiUpper(name);
-  return AsciiUpper(FileNamePart(exe)) == wanted || AsciiUpper(exe) == wanted;
+  if (AsciiUpper(FileNamePart(exe)) == wanted || AsciiUpper(exe) == wanted) return true;
+  // "telemetry" stands for "telemetry.exe": a name without an extension is
+  // also compared with the listed names without theirs.
+  if (ExtensionDot(name) != std::string::npos) return false;
+  return AsciiUpper(WithoutExtension(FileNamePart(exe))) == wanted || AsciiUpper(WithoutExtension(exe)) == wanted;
 }
 
 namespace {

@@ -27,7 +27,8 @@ class UserSession {
 UserSession& SystemUserSession();
 
 // The file name (the text after the last '\' or ':') or the whole text equals
-// `name`, ASCII letters compared without case.
+// `name`, ASCII letters compared without case. A name without an extension
+// (no '.' in its file name) also matches either text without its extension.
 bool ExeMatchesName(const std::string& exe, const std::string& name);
 
 // True when a listed process matches `name`.

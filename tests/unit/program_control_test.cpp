@@ -26,13 +26,35 @@ class ProgramControlTest : public ::testing::Test {
 };
 
 TEST(NameMatchTest, FileNamePartOrWholeTextIgnoringAsciiCase) {
-  EXPECT_TRUE(ExeMatchesName("agent.exe", "AGENT.EXE"));
-  EXPECT_TRUE(ExeMatchesName("C:\\Tools\\Agent.exe", "agent.exe"));
-  EXPECT_TRUE(ExeMatchesName("C:agent.exe", "agent.exe"));
-  EXPECT_FALSE(ExeMatchesName("agent.exe", "agent"));  // no extension added
-  EXPECT_FALSE(ExeMatchesName("agent.exe", "C:\\Tools\\agent.exe"));
-  EXPECT_FALSE(ExeMatchesName("agent.exe", " agent.exe"));
-  EXPECT_FALSE(ExeMatchesName("\xC4gent.exe", "\xE4gent.exe"));  // only a-z fold
+  struct Case {
+    const char* exe;
+    const char* name;
+    bool matches;
+  };
+  const Case cases[] = {
+      {"agent.exe", "AGENT.EXE", true},
+      {"C:\\Tools\\Agent.exe", "agent.exe", true},
+      {"C:agent.exe", "agent.exe", true},
+      {"agent.exe", "C:\\Tools\\agent.exe", false},
+      {"agent.exe", " agent.exe", false},
+      {"\xC4gent.exe", "\xE4gent.exe", false},  // only a-z fold
+      // A name without an extension also matches the listed name without its own.
+      {"TELEMETRY.EXE", "telemetry", true},
+      {"telemetry.exe", "TELEMETRY", true},
+      {"C:\\Tools\\Telemetry.exe", "telemetry", true},
+      {"C:\\Tools\\Telemetry.exe", "c:\\tools\\telemetry", true},
+      {"telemetry", "telemetry", true},
+      {"telemetry.exe", "telemetr", false},
+      {"telemetry.exe", "telemetry.", false},   // an empty extension is still one
+      {"telemetry.exe", "telemetry.com", false},
+      {"telemetry.v2.exe", "telemetry", false},  // only the last extension goes
+      {"telemetry.v2.exe", "telemetry.v2", false},
+      {"C:\\v1.0\\agent", "c:\\v1", false},  // a dot in a folder is no extension
+      {"C:\\v1.0\\agent.exe", "C:\\v1.0\\agent", true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ExeMatchesName(c.exe, c.name), c.matches) << c.exe << " / " << c.name;
+  }
 }
 
 TEST(NameMatchTest, FirstMatchInListOrder) {
@@ -99,12 +121,12 @@ TEST_F(ProgramControlTest, RefusedCreationLogsTheErrorCode) {
   EXPECT_EQ(session.open_tokens, 0);
 }
 
-TEST_F(ProgramControlTest, NameWithoutExtensionStartsAnInstanceEveryStep) {
-  session.processes.push_back({300, "agent.exe"});
+TEST_F(ProgramControlTest, NameWithoutExtensionFindsTheRunningProgram) {
+  session.processes.push_back({300, "AGENT.EXE"});
   params.program_ctrl_process_name = "agent";
-  Step();
-  Step();
-  EXPECT_EQ(session.created.size(), 2u);
+  EXPECT_EQ(Step(), (std::vector<std::string>{"check process ok"}));
+  EXPECT_EQ(Step(), (std::vector<std::string>{"check process ok", "check process ok"}));
+  EXPECT_TRUE(session.created.empty());
 }
 
 }  // namespace
