@@ -2,6 +2,7 @@
 
 #include "platform/user_process.h"
 #include "platform/win32.h"
+#include "platform/win32_environment.h"
 #include "platform/win32_handle.h"
 
 #include <tlhelp32.h>
@@ -64,16 +65,25 @@ std::unique_ptr<UserToken> ProcessUserToken(std::uint32_t pid) {
 }
 
 CreateResult StartProcessAsUser(UserToken& token, const std::string& command_line) {
+  const HANDLE user = static_cast<Win32Token&>(token).handle.get();
+  // The user's interactive desktop, not the service's invisible one.
+  char desktop[] = "winsta0\\default";
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
+  startup.lpDesktop = desktop;
   PROCESS_INFORMATION info{};
   // Zero-filled, length included: the default descriptor, not inheritable.
   SECURITY_ATTRIBUTES process_attributes{};
   SECURITY_ATTRIBUTES thread_attributes{};
   std::vector<char> line(command_line.begin(), command_line.end());
   line.push_back('\0');  // the call may write into the command line
-  if (!::CreateProcessAsUserA(static_cast<Win32Token&>(token).handle.get(), nullptr, line.data(), &process_attributes,
-                              &thread_attributes, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr, &startup, &info)) {
+  // The user's own profile and temp folders rather than LocalSystem's. When
+  // no block can be made the program still starts, with the service's.
+  const UserEnvironmentBlock environment(user);
+  DWORD flags = CREATE_DEFAULT_ERROR_MODE;
+  if (environment) flags |= CREATE_UNICODE_ENVIRONMENT;
+  if (!::CreateProcessAsUserA(user, nullptr, line.data(), &process_attributes, &thread_attributes, FALSE, flags,
+                              environment.get(), nullptr, &startup, &info)) {
     return {false, ::GetLastError()};
   }
   UniqueHandle thread(info.hThread);
