@@ -1,5 +1,6 @@
 #include "supervision/sys_load.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 
@@ -103,6 +104,7 @@ std::string SampleErrorText(SampleStatus status) {
     case SampleStatus::kOk:
       return {};
     case SampleStatus::kNoProcessorObject:
+    case SampleStatus::kQueryFailed:
       return "Unable to locate the \"Processor\" performance object";
     case SampleStatus::kNoCpuCounter:
       return "Unable to locate the \"% of CPU usage\" performance counter";
@@ -162,9 +164,14 @@ std::int32_t UsagePercent(std::uint64_t idle_prev, std::uint64_t idle_cur, std::
 CpuSampler::CpuSampler(Query query) : query_(std::move(query)), buffer_(kPerfBufferStart, 0) {}
 
 SampleStatus CpuSampler::TakeSample() {
-  while (query_(buffer_.data(), BufferSize()) == platform::kErrorMoreData) {
-    buffer_.resize(buffer_.size() + kPerfBufferStep, 0);
+  std::int32_t code = query_(buffer_.data(), BufferSize());
+  while (code == platform::kErrorMoreData && BufferSize() < kPerfBufferLimit) {
+    buffer_.resize(std::min<std::size_t>(buffer_.size() + kPerfBufferStep, kPerfBufferLimit), 0);
+    code = query_(buffer_.data(), BufferSize());
   }
+  // The buffer then holds a previous sample or nothing: parsing it would
+  // read stale values as a new sample.
+  if (code != 0) return SampleStatus::kQueryFailed;
   PerfReading reading;
   std::int32_t found = -1;
   const SampleStatus status = WalkProcessorData(buffer_, instance_count_, found, reading);

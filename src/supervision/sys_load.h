@@ -14,10 +14,15 @@ namespace qov::supervision {
 
 inline constexpr std::uint32_t kPerfBufferStart = 8192;
 inline constexpr std::uint32_t kPerfBufferStep = 4096;
+// The buffer never grows past this; data that does not fit fails the sample.
+inline constexpr std::uint32_t kPerfBufferLimit = 16u << 20;
 inline constexpr std::uint32_t kProcessorObjectIndex = 238;
 inline constexpr std::uint32_t kProcessorTimeCounterIndex = 6;
 
-enum class SampleStatus { kOk, kNoProcessorObject, kNoCpuCounter };
+// kQueryFailed: the system refused the query, or its data outgrew
+// kPerfBufferLimit; nothing was read. It is reported with the text of
+// kNoProcessorObject, since the object could not be had.
+enum class SampleStatus { kOk, kNoProcessorObject, kNoCpuCounter, kQueryFailed };
 
 // "Unable to locate the "Processor" performance object" and its counter twin.
 std::string SampleErrorText(SampleStatus status);
@@ -49,8 +54,9 @@ class CpuSampler {
   using Query = std::function<std::int32_t(std::uint8_t*, std::uint32_t)>;
   explicit CpuSampler(Query query = platform::QueryProcessorPerfData);
 
-  // Reads the data once (growing the buffer by 4096 while it is too small)
-  // and shifts the samples.
+  // Reads the data once (growing the buffer by 4096 while it is too small,
+  // up to kPerfBufferLimit) and shifts the samples. A query that fails or
+  // does not fit leaves every sample as it was.
   SampleStatus TakeSample();
   // Samples first while the count is unknown.
   SampleStatus InstanceCount(std::int32_t& count);

@@ -119,9 +119,33 @@ TEST(SysLoadTest, EmptyBlockAsWineServesIt) {
   CpuSampler sampler(data.AsQuery());
   data.block = PerfBlockBuilder().Build();
   EXPECT_EQ(sampler.TakeSample(), SampleStatus::kNoProcessorObject);
-  data.code = 2;  // a failing query leaves the zero-filled buffer
+  data.code = 2;  // a failing query is a failed sample, reported like a missing object
   CpuSampler fresh(data.AsQuery());
-  EXPECT_EQ(fresh.TakeSample(), SampleStatus::kNoProcessorObject);
+  EXPECT_EQ(fresh.TakeSample(), SampleStatus::kQueryFailed);
+  EXPECT_EQ(SampleErrorText(SampleStatus::kQueryFailed), SampleErrorText(SampleStatus::kNoProcessorObject));
+  std::int32_t count = 0;
+  EXPECT_EQ(fresh.InstanceCount(count), SampleStatus::kQueryFailed);
+  EXPECT_EQ(count, -1);
+}
+
+TEST(SysLoadTest, AFailedQueryKeepsTheSamplesInsteadOfRereadingTheBuffer) {
+  FakePerfData data;
+  CpuSampler sampler(data.AsQuery());
+  data.block = ThreeInstances(0, 0, 0, 0).Build();
+  ASSERT_EQ(sampler.TakeSample(), SampleStatus::kOk);
+  data.block = ThreeInstances(0, 0, kSecond / 4, 1).Build();
+  ASSERT_EQ(sampler.TakeSample(), SampleStatus::kOk);
+  std::int32_t usage = 0;
+  sampler.CpuUsage(2, usage);
+  ASSERT_EQ(usage, 75);
+  // Any answer but success and "more data": the buffer still holds the last
+  // block, which must not count as a new sample (it would read 0%).
+  for (const std::int32_t code : {1, 5, 6, 21, 1450}) {
+    data.code = code;
+    EXPECT_EQ(sampler.TakeSample(), SampleStatus::kQueryFailed) << code;
+    sampler.CpuUsage(2, usage);
+    EXPECT_EQ(usage, 75) << code;
+  }
 }
 
 TEST(SysLoadTest, WalksNeverLeaveTheData) {
@@ -169,6 +193,37 @@ TEST(SysLoadTest, BufferGrowsFrom8192In4096StepsAndKeepsItsSize) {
   data.sizes_asked.clear();
   sampler.TakeSample();
   EXPECT_EQ(data.sizes_asked, (std::vector<std::uint32_t>{20480}));
+}
+
+TEST(SysLoadTest, BufferStopsGrowingAt16MiB) {
+  std::vector<std::uint32_t> sizes;
+  CpuSampler sampler([&](std::uint8_t* buffer, std::uint32_t size) {
+    sizes.push_back(size);
+    buffer[size - 1] = 1;  // the whole buffer is there to be written
+    return platform::kErrorMoreData;  // never enough
+  });
+  EXPECT_EQ(sampler.TakeSample(), SampleStatus::kQueryFailed);
+  ASSERT_EQ(sizes.size(), (kPerfBufferLimit - kPerfBufferStart) / kPerfBufferStep + 1);
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    ASSERT_EQ(sizes[i], kPerfBufferStart + i * kPerfBufferStep) << i;
+  }
+  EXPECT_EQ(sizes.back(), 16u * 1024 * 1024);
+  EXPECT_EQ(sampler.BufferSize(), 16u * 1024 * 1024);
+  // At the bound a refused query fails at once.
+  sizes.clear();
+  EXPECT_EQ(sampler.TakeSample(), SampleStatus::kQueryFailed);
+  EXPECT_EQ(sizes, (std::vector<std::uint32_t>{16u * 1024 * 1024}));
+}
+
+TEST(SysLoadTest, DataThatFillsTheWholeBoundIsRead) {
+  FakePerfData data;
+  CpuSampler sampler(data.AsQuery());
+  PerfBlockBuilder big;
+  big.objects = {{238, {6}, std::vector<std::uint64_t>(3, 1)}};
+  data.block = big.Build();
+  data.block.resize(kPerfBufferLimit, 0);  // padding after the objects, as the system may leave
+  EXPECT_EQ(sampler.TakeSample(), SampleStatus::kOk);
+  EXPECT_EQ(sampler.BufferSize(), kPerfBufferLimit);
 }
 
 TEST(SysLoadTest, SystemTimeConversion) {
