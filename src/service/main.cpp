@@ -1,4 +1,5 @@
-// Program start: the application object, the service module, one run.
+// Program start: the application object, the service module, one run. The
+// exit code is 1 after a failed install or uninstall or an uncaught error.
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -28,18 +29,19 @@ int ShowFatalError(qov::platform::ServiceControl& sc, const char* class_name, co
 
 int main(int argc, char** argv) {
   qov::platform::ServiceControl& sc = qov::platform::SystemServiceControl();
+  int exit_code = 0;
   try {
     qov::service::TServiceApplication app(sc);
     auto module = std::make_unique<qov::service::Tqov_lumo_service>(sc, qov::platform::SystemClock(),
                                                                      qov::platform::SystemRegistry());
     qov::service::qov_lumo_service.store(module.get(), std::memory_order_release);
     app.Add(std::move(module));
-    app.Run(qov::platform::ProgramArguments(argc, argv));
+    exit_code = app.Run(qov::platform::ProgramArguments(argc, argv));
     qov::service::qov_lumo_service.store(nullptr, std::memory_order_release);
   } catch (const qov::service::SystemError& e) {
     return ShowFatalError(sc, "SystemError", e.address(), e.what());
   } catch (const std::exception& e) {
     return ShowFatalError(sc, typeid(e).name(), nullptr, e.what());
   }
-  return 0;
+  return exit_code;
 }

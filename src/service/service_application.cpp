@@ -23,6 +23,11 @@ std::string FileNameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+std::string ImagePathOf(const std::string& path) {
+  if (path.find_first_of(" \t") == std::string::npos || path.starts_with('"')) return path;
+  return '"' + path + '"';
+}
+
 TServiceApplication::TServiceApplication(platform::ServiceControl& sc)
     : sc_(sc), logger_(sc, FileNameOf(sc.ModuleFileName())) {}
 
@@ -31,17 +36,14 @@ void TServiceApplication::Add(std::unique_ptr<TService> service) {
   for (auto& s : services_) s->SetSharedProcess(services_.size() > 1);
 }
 
-void TServiceApplication::Run(const std::vector<std::string>& args) {
-  if (HasSwitch(args, "INSTALL")) {
-    RegisterServices(true, HasSwitch(args, "SILENT"));
-  } else if (HasSwitch(args, "UNINSTALL")) {
-    RegisterServices(false, HasSwitch(args, "SILENT"));
-  } else {
-    DispatchServices();
-  }
+int TServiceApplication::Run(const std::vector<std::string>& args) {
+  if (HasSwitch(args, "INSTALL")) return RegisterServices(true, HasSwitch(args, "SILENT")) ? 0 : 1;
+  if (HasSwitch(args, "UNINSTALL")) return RegisterServices(false, HasSwitch(args, "SILENT")) ? 0 : 1;
+  DispatchServices();
+  return 0;
 }
 
-void TServiceApplication::RegisterServices(bool install, bool silent) {
+bool TServiceApplication::RegisterServices(bool install, bool silent) {
   std::uint32_t error = 0;
   std::unique_ptr<platform::ScmConnection> scm = sc_.OpenScm(error);
   if (!scm) throw SystemError(sc_, error);
@@ -68,11 +70,12 @@ void TServiceApplication::RegisterServices(bool install, bool silent) {
                        install ? "Service installed successfully" : "Service uninstalled successfully",
                        platform::BoxKind::Information);
   }
+  return success;
 }
 
 void TServiceApplication::InstallOne(platform::ScmConnection& scm, TService& s) {
   platform::ServiceConfig c;
-  c.binary_path = sc_.ModuleFileName();
+  c.binary_path = ImagePathOf(sc_.ModuleFileName());
   if (s.before_install) s.before_install(s);
   c.name = s.settings.name;
   c.display_name = s.settings.ShownName();

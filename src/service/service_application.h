@@ -19,6 +19,10 @@ bool HasSwitch(const std::vector<std::string>& args, const std::string& name);
 // The file name of a path, without its directory.
 std::string FileNameOf(const std::string& path);
 
+// The executable path as the SCM's image path: in double quotes when it holds
+// a blank, so that "C:\Program Files\..." cannot start "C:\Program.exe".
+std::string ImagePathOf(const std::string& path);
+
 class TServiceApplication {
  public:
   explicit TServiceApplication(platform::ServiceControl& sc);
@@ -26,8 +30,11 @@ class TServiceApplication {
   void Add(std::unique_ptr<TService> service);
 
   // All on the main thread. A failure to open the SCM escapes as SystemError.
-  void Run(const std::vector<std::string>& args);
-  void RegisterServices(bool install, bool silent);
+  // Returns the program's exit code: 1 after an install or uninstall run in
+  // which a service failed, otherwise 0.
+  int Run(const std::vector<std::string>& args);
+  // False when a service failed (its box has been shown).
+  bool RegisterServices(bool install, bool silent);
   void DispatchServices();
 
  private:

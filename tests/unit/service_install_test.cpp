@@ -65,7 +65,7 @@ TEST(SwitchTest, PrefixAndWholeWordWithoutRegardToCase) {
 }
 
 TEST_F(InstallRunTest, InstallRegistersTheServiceAndShowsSuccess) {
-  app.Run({"/InStAlL"});
+  EXPECT_EQ(app.Run({"/InStAlL"}), 0);
   ASSERT_EQ(scm.services.count("qov_lumo_service"), 1u);
   const platform::ServiceConfig& c = scm.services["qov_lumo_service"];
   EXPECT_EQ(c.display_name, "QOV Lumo Service");
@@ -81,11 +81,12 @@ TEST_F(InstallRunTest, InstallRegistersTheServiceAndShowsSuccess) {
 }
 
 TEST_F(InstallRunTest, InstallWinsOverUninstallAndSilentHidesOnlySuccess) {
-  app.Run({"-UNINSTALL", "-INSTALL", "-silent"});
+  EXPECT_EQ(app.Run({"-UNINSTALL", "-INSTALL", "-silent"}), 0);
   EXPECT_EQ(scm.services.count("qov_lumo_service"), 1u);
   EXPECT_THAT(scm.Boxes(), IsEmpty());
 
-  app.Run({"-install", "-SILENT"});  // exists already: the failure box shows in spite of SILENT
+  // Exists already: the failure box shows in spite of SILENT, and the run exits with 1.
+  EXPECT_EQ(app.Run({"-install", "-SILENT"}), 1);
   EXPECT_EQ(service->installs, 1);
   EXPECT_THAT(BoxTexts(), ElementsAre("Error|Service \"QOV Lumo Service\" failed to install with error: "
                                       "\"System Error.  Code: 1073.\r\ntext of 1073\""));
@@ -94,7 +95,7 @@ TEST_F(InstallRunTest, InstallWinsOverUninstallAndSilentHidesOnlySuccess) {
 
 TEST_F(InstallRunTest, FailingAfterInstallHookDeletesTheNewService) {
   service->install_fails = true;
-  app.Run({"-INSTALL"});
+  EXPECT_EQ(app.Run({"-INSTALL"}), 1);
   EXPECT_EQ(scm.DeleteCalls(), 1);
   EXPECT_EQ(scm.services.count("qov_lumo_service"), 0u);
   EXPECT_THAT(BoxTexts(), ElementsAre("Error|Service \"QOV Lumo Service\" failed to install with error: "
@@ -103,21 +104,21 @@ TEST_F(InstallRunTest, FailingAfterInstallHookDeletesTheNewService) {
 
 TEST_F(InstallRunTest, UninstallDeletesThenCallsTheHook) {
   app.Run({"-INSTALL", "-SILENT"});
-  app.Run({"/uninstall"});
+  EXPECT_EQ(app.Run({"/uninstall"}), 0);
   EXPECT_EQ(scm.services.count("qov_lumo_service"), 0u);
   EXPECT_EQ(service->uninstalls, 1);
   EXPECT_THAT(BoxTexts(), ElementsAre("Information|Service uninstalled successfully"));
 }
 
-TEST_F(InstallRunTest, UninstallFailuresSkipTheHook) {
-  app.Run({"-UNINSTALL", "-SILENT"});
+TEST_F(InstallRunTest, UninstallFailuresSkipTheHookAndExitWithOne) {
+  EXPECT_EQ(app.Run({"-UNINSTALL", "-SILENT"}), 1);
   EXPECT_EQ(service->uninstalls, 0);
   EXPECT_THAT(BoxTexts(), ElementsAre("Error|Service \"QOV Lumo Service\" failed to uninstall with error: "
                                       "\"System Error.  Code: 1060.\r\ntext of 1060\""));
 
   app.Run({"-INSTALL", "-SILENT"});
   scm.delete_error = 1072;
-  app.Run({"-UNINSTALL", "-SILENT"});
+  EXPECT_EQ(app.Run({"-UNINSTALL", "-SILENT"}), 1);
   EXPECT_EQ(service->uninstalls, 0);
   EXPECT_EQ(scm.Boxes().size(), 2u);
 }
@@ -133,6 +134,28 @@ TEST_F(InstallRunTest, AnScmThatCannotBeOpenedEscapesTheRun) {
   }
   EXPECT_THAT(scm.Boxes(), IsEmpty());
   EXPECT_EQ(SystemErrorMessage(scm, 0), "A call to an OS function failed");
+}
+
+TEST_F(InstallRunTest, APathWithBlanksIsRegisteredInQuotes) {
+  scm.module_path = "C:\\Program Files\\QOV Lumo\\qov_lumo_service.exe";
+  EXPECT_EQ(app.Run({"-INSTALL", "-SILENT"}), 0);
+  EXPECT_EQ(scm.services["qov_lumo_service"].binary_path,
+            "\"C:\\Program Files\\QOV Lumo\\qov_lumo_service.exe\"");
+}
+
+TEST(ImagePathTest, QuotedOnlyWhenItHoldsABlank) {
+  struct Case {
+    const char* path;
+    const char* image_path;
+  };
+  const Case cases[] = {
+      {"C:\\qov\\qov_lumo_service.exe", "C:\\qov\\qov_lumo_service.exe"},
+      {"C:\\Program Files\\qov_lumo_service.exe", "\"C:\\Program Files\\qov_lumo_service.exe\""},
+      {"C:\\a\tb\\x.exe", "\"C:\\a\tb\\x.exe\""},
+      {"\"C:\\Program Files\\x.exe\"", "\"C:\\Program Files\\x.exe\""},  // already quoted
+      {"", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ImagePathOf(c.path), c.image_path) << c.path;
 }
 
 TEST(FileNameTest, DirectoryIsDropped) {
