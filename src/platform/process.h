@@ -1,6 +1,7 @@
 // Starting a detached program from a command line.
 #pragma once
 
+#include <memory>
 #include <string>
 
 namespace qov::platform {
@@ -9,5 +10,18 @@ namespace qov::platform {
 // service's environment and current directory, without waiting for it and
 // without handle inheritance. True when the process was created.
 bool StartProcess(const std::string& command_line);
+
+// A started program whose end can be watched; freeing it releases the
+// handle, never the program.
+class ChildProcess {
+ public:
+  virtual ~ChildProcess() = default;
+  // True while the program runs.
+  virtual bool Running() = 0;
+};
+
+// As StartProcess, keeping a handle on the process; null when it could not
+// be created.
+std::unique_ptr<ChildProcess> StartWatchedProcess(const std::string& command_line);
 
 }  // namespace qov::platform

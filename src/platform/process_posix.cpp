@@ -1,8 +1,13 @@
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <poll.h>
 #include <vector>
+
+#include "platform/posix_fd.h"
 
 #include "platform/command_line.h"
 #include "platform/process.h"
@@ -24,9 +29,23 @@ void IgnoreChildExits() {
   (void)once;
 }
 
-}  // namespace
+// Children are reaped by the kernel, so a pid alone could be reused: a
+// pidfd names the process itself and turns readable when it ends.
+class PosixChildProcess final : public ChildProcess {
+ public:
+  explicit PosixChildProcess(pid_t pid) : pidfd_(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))), pid_(pid) {}
+  bool Running() override {
+    if (!pidfd_) return ::kill(pid_, 0) == 0;  // ended already, or a kernel without pidfds
+    pollfd p{pidfd_.get(), POLLIN, 0};
+    return ::poll(&p, 1, 0) == 0;
+  }
 
-bool StartProcess(const std::string& command_line) {
+ private:
+  UniqueFd pidfd_;
+  pid_t pid_;
+};
+
+bool Spawn(const std::string& command_line, pid_t& pid) {
   // Words are split as on Windows and passed as arguments; no shell sees them.
   std::vector<std::string> words = SplitCommandLine(command_line);
   if (words.empty()) return false;
@@ -34,8 +53,20 @@ bool StartProcess(const std::string& command_line) {
   for (auto& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
   IgnoreChildExits();
-  pid_t pid = 0;
   return posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0;
+}
+
+}  // namespace
+
+bool StartProcess(const std::string& command_line) {
+  pid_t pid = 0;
+  return Spawn(command_line, pid);
+}
+
+std::unique_ptr<ChildProcess> StartWatchedProcess(const std::string& command_line) {
+  pid_t pid = 0;
+  if (!Spawn(command_line, pid)) return nullptr;
+  return std::make_unique<PosixChildProcess>(pid);
 }
 
 }  // namespace qov::platform

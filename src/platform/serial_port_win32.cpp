@@ -15,6 +15,13 @@ namespace {
 // has not completed is cancelled.
 constexpr DWORD kWriteGraceMs = 250;
 
+// A read that its time-outs (or an interrupt) ended with what had arrived:
+// Windows reports it as a success, Wine as a time-out error.
+bool EndedByTimeOut(DWORD error) {
+  return error == ERROR_SEM_TIMEOUT || error == WAIT_TIMEOUT || error == ERROR_TIMEOUT ||
+         error == ERROR_OPERATION_ABORTED;
+}
+
 class Win32SerialPort final : public SerialPort {
  public:
   Win32SerialPort()
@@ -49,9 +56,7 @@ class Win32SerialPort final : public SerialPort {
       // The driver completes the read by its time-outs; an interrupt cancels it.
       const HANDLE waits[2] = {read_done_.get(), interrupt_.get()};
       if (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) ::CancelIo(handle_.get());
-      if (!::GetOverlappedResult(handle_.get(), &ov, &done, TRUE)) {
-        return ::GetLastError() == ERROR_OPERATION_ABORTED ? 0 : -2;
-      }
+      if (!::GetOverlappedResult(handle_.get(), &ov, &done, TRUE) && !EndedByTimeOut(::GetLastError())) return -2;
     }
     return static_cast<std::int32_t>(done);
   }

@@ -25,7 +25,7 @@ supervision::SupervisorSeams MakeSupervisorSeams(Runtime& rt, std::shared_ptr<su
   auto load = std::make_shared<supervision::SystemLoadLine>(rt.log);
   s.prime_system_load = [load] { load->Prime(); };
   s.system_load_text = [load] { return load->Text(); };
-  s.start_process = platform::StartProcess;
+  s.start_process = platform::StartWatchedProcess;
   return s;
 }
 

@@ -75,6 +75,9 @@ void TSupervisorThread::LoadConfiguration() {
 void TSupervisorThread::BringConnectionUp() {
   const config::TParamRec& p = ctx_.params;
   if (p.connection_need_dial && !p.connection_name.empty()) {
+    // One dial at a time: a "rasdial" that still runs is given time to end.
+    if (dial_process_ && dial_process_->Running()) return;
+    dial_process_.reset();
     const std::string quoted = "\"" + p.connection_name + "\"";
     if (Dial()) {
       ctx_.log.Write("Open Internet-connection " + quoted);
@@ -93,7 +96,9 @@ void TSupervisorThread::BringConnectionUp() {
 
 bool TSupervisorThread::Dial() {
   const auto command = RasdialCommandLine(ctx_.params.connection_name);
-  return command && seams_.start_process && seams_.start_process(*command);
+  if (!command || !seams_.start_process) return false;
+  dial_process_ = seams_.start_process(*command);
+  return dial_process_ != nullptr;
 }
 
 void TSupervisorThread::StartControlThread() {

@@ -12,6 +12,7 @@
 #include "config/log_writer.h"
 #include "config/param_rec.h"
 #include "platform/clock.h"
+#include "platform/process.h"
 #include "platform/registry.h"
 #include "device/control_thread.h"
 #include "platform/worker_thread.h"
@@ -35,8 +36,9 @@ struct SupervisorSeams {
   std::function<void()> prime_system_load = [] {};
   // The text after "System Load: CPU - ", or nothing when no sample could be had.
   std::function<std::optional<std::string>()> system_load_text = [] { return std::nullopt; };
-  // Start a detached process (the "rasdial" command line).
-  std::function<bool(const std::string&)> start_process;
+  // Start a detached process (the "rasdial" command line); null when it
+  // could not be created.
+  std::function<std::unique_ptr<platform::ChildProcess>(const std::string&)> start_process;
 };
 
 struct SupervisorContext {
@@ -85,6 +87,8 @@ class TSupervisorThread final : public platform::WorkerThread {
   // Written by this thread only.
   bool control_started_ = false;
   bool checker_start_failed_ = false;
+  // The last "rasdial" started; the next dial waits for its end.
+  std::unique_ptr<platform::ChildProcess> dial_process_;
 
   // Guards the two workers and the gate: this thread starts workers while
   // the stop handler may already be reading them.

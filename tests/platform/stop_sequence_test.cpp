@@ -109,7 +109,7 @@ TEST(StopSequenceThreadsTest, AThreadThatNeverEndsIsLeftBehindAndTheRestStopInOr
 
   log.Write("Service stopped");
   log.Close();
-  std::ifstream in(dir.File("qov.log"));
+  std::ifstream in(dir.File("qov.log"), std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
   EXPECT_NE(text.str().find("deaf worker busy"), std::string::npos);

@@ -140,6 +140,29 @@ TEST(EchoTimeoutTest, SecondsAreBoundedToOneHour) {
   }
 }
 
+// A stop that comes while an address is probed ends the cycle there: the
+// next address is not probed, and the cut-short cycle is neither logged nor
+// counted, nor followed by the program-control step, so it can raise no reset.
+TEST_F(CheckerTest, StopDuringAProbeEndsTheCycleUnloggedAndSkipsTheRest) {
+  params.check_addr_count = 2;
+  params.check_addr[1] = "ICMP - second.example";
+  params.check_fail_loop_count = 0;
+  params.reset_modem = true;
+  TOSMonitorThread checker(CheckerContext{clock, log, params, flags, &control, probes,
+                                          [this] { program_steps.push_back(clock.NowMs()); }});
+  probes.decide = [&](const test::FakeProbes::Call&) {
+    checker.RequestTerminate();
+    return false;
+  };
+  checker.RunHere();
+  ASSERT_EQ(probes.calls.size(), 1u);
+  EXPECT_EQ(probes.calls[0].target, "10.9.9.9");
+  EXPECT_TRUE(log.Texts().empty());
+  EXPECT_TRUE(program_steps.empty());
+  EXPECT_FALSE(control.modem_reset_request);
+  EXPECT_TRUE(flags.last_check_ok);
+}
+
 TEST_F(CheckerTest, NoAddressesProbeNothingButProgramControlRuns) {
   params.check_addr_count = 0;
   params.check_fail_loop_count = 0;

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 
@@ -23,13 +25,23 @@ struct Line {
   std::string text;
 };
 
+class Dialler final : public platform::ChildProcess {
+ public:
+  explicit Dialler(std::shared_ptr<std::atomic<bool>> running) : running_(std::move(running)) {}
+  bool Running() override { return running_->load(); }
+
+ private:
+  std::shared_ptr<std::atomic<bool>> running_;
+};
+
 class SupervisorTest : public ::testing::Test {
  protected:
   SupervisorTest() {
     reg_.SetString(kConfigKey, "log_file_path", dir_.File("qov_log.txt"));
-    seams_.start_process = [this](const std::string& cmd) {
+    seams_.start_process = [this](const std::string& cmd) -> std::unique_ptr<platform::ChildProcess> {
       dials_.push_back({clock_.NowMs(), cmd});
-      return dial_ok_;
+      if (!dial_ok_) return nullptr;
+      return std::make_unique<Dialler>(dialler_running_);
     };
     seams_.make_checker = [this](device::TQOVControlThread*) {
       checker_starts_.push_back(clock_.NowMs());
@@ -91,6 +103,8 @@ class SupervisorTest : public ::testing::Test {
   test::FakeProbes probes_;
   std::function<void(platform::Tick)> on_sleep_;
   bool dial_ok_ = true;
+  // A started "rasdial" runs while this is set.
+  std::shared_ptr<std::atomic<bool>> dialler_running_ = std::make_shared<std::atomic<bool>>(false);
   TSupervisorThread* running_ = nullptr;  // while RunUntil runs
   bool control_started_ = false;
   std::vector<std::pair<platform::Tick, std::string>> dials_;
@@ -198,6 +212,22 @@ TEST_F(SupervisorTest, RedialsAfterAFailedCycleButStartsTheCheckerOnce) {
   ASSERT_EQ(dials_.size(), 2u);
   EXPECT_EQ(dials_[1].first, 5000 + 2000);
   EXPECT_EQ(checker_starts_.size(), 1u);
+}
+
+// Failed cycles while "rasdial" still runs start no second dial on top of
+// it; the redial follows once it has ended.
+TEST_F(SupervisorTest, NoSecondDialWhileThePreviousOneRuns) {
+  Dword("connection_need_dial", 1);
+  Text("connection_name", "isp");
+  *dialler_running_ = true;
+  on_sleep_ = [this](platform::Tick now) {
+    if (now == 5000 + 1000 || now == 5000 + 2000) flags_.connection_up = false;  // two failed cycles
+    if (now == 5000 + 3000) *dialler_running_ = false;
+  };
+  RunUntil(5000 + 4000);
+  ASSERT_EQ(dials_.size(), 2u);
+  EXPECT_EQ(dials_[1].first, 5000 + 3000);
+  EXPECT_EQ(Count("Open Internet-connection \"isp\""), 2);
 }
 
 TEST_F(SupervisorTest, DialFlagWithoutNameServesTheDelayAndNeverStartsTheChecker) {

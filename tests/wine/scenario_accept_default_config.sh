@@ -18,8 +18,10 @@ wait_state 1 15
 t1=$(date +%s%N)
 elapsed_ms=$(((t1 - t0) / 1000000))
 log "stop took ${elapsed_ms} ms"
-# The supervisor leaves the delay within 250 ms; the control thread is in a 5-s wait it leaves as quickly.
-[ "$elapsed_ms" -lt 3000 ] || fail "stop took ${elapsed_ms} ms"
+# The supervisor leaves the delay within 250 ms and the control thread its
+# 5-s wait as quickly: far below the 11 s the limits would allow. The bound
+# leaves room for Wine's own start of "net stop" on a loaded machine.
+[ "$elapsed_ms" -lt 6000 ] || fail "stop took ${elapsed_ms} ms"
 [ "$(last_log_message)" = "Service stopped" ] || fail "last line is '$(last_log_message)'"
 expect_no_log "ping ok"
 expect_no_log "ping fail"

@@ -20,6 +20,12 @@ wait_log 'Open Internet-connection "Demo ISP"' 5
 expect_no_log "Wait 10 min after start"
 wait_log "ping fail" 10 2
 wait_log 'Open Internet-connection "Demo ISP"' 10 3
+# The log line comes when the process is created; the stand-in writes its
+# call a moment later: wait for the third call.
+for ((i = 0; i < 100; i++)); do
+  [ "$(tr -d '\r' <"$DRIVE_C/rasdial_calls.txt" 2>/dev/null | grep -c .)" -ge 3 ] && break
+  sleep 0.1
+done
 calls=$(tr -d '\r' <"$DRIVE_C/rasdial_calls.txt")
 first=$(head -n 1 <<<"$calls")
 [ "$first" = 'rasdial "Demo ISP"' ] || fail "rasdial saw '$first'"

@@ -18,12 +18,13 @@ wait_log "QOV version ok" 5
 wait_log "QOV timer init ok" 5
 wait_log "Life message send ok" 10 3
 [[ "$(frames)" =~ ^1\ 3\ 5\ 5\ 5 ]] || fail "frames start '$(frames)'"
-# Each life message follows the previous one after the period plus at most a pass or so.
+# Each life message follows the previous one after at least the period
+# (plus a pass and the exchange, which a loaded machine stretches).
 prev=
 for t in $(life_times); do
   if [ -n "$prev" ]; then
     gap=$((t - prev))
-    { [ "$gap" -ge 1000 ] && [ "$gap" -lt 1400 ]; } || fail "life message gap ${gap} ms"
+    { [ "$gap" -ge 1000 ] && [ "$gap" -lt 3000 ]; } || fail "life message gap ${gap} ms"
   fi
   prev=$t
 done
