@@ -64,8 +64,9 @@ void TQOVControlThread::BringDeviceUp() {
     return;
   }
   ctx_.log.Write("QOV COM port open ok (" + name + ")");
-  if (!link_.CheckDeviceVersion()) {
-    ctx_.log.Write("QOV version fail");
+  if (!link_.CheckDeviceVersion(TerminateFlag())) {
+    // One cut short by the stop proves nothing about the device.
+    if (!Terminated()) ctx_.log.Write("QOV version fail");
     return;
   }
   ctx_.log.Write("QOV version ok");

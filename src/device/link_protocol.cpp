@@ -20,11 +20,12 @@ bool IsIdentification(const std::uint8_t* chunk, std::int32_t length) {
 
 bool IsAcknowledgement(const std::uint8_t* chunk, std::int32_t length) { return length == 1 && chunk[0] == 'Z'; }
 
-bool DeviceLink::Exchange(std::uint8_t code, Acceptor accept) {
+bool DeviceLink::Exchange(std::uint8_t code, Acceptor accept, const std::atomic<bool>* stop) {
   if (exchange_busy) return false;
   exchange_busy = true;
   const auto frame = MakeFrame(code);
   for (int attempt = 0; attempt < kExchangeAttempts; ++attempt) {
+    if (stop && stop->load(std::memory_order_acquire)) break;
     // Hands the slot back, dropping whatever waited there from before.
     mailbox_.rcv_ready.store(false, std::memory_order_release);
     const std::int32_t written = port_.Write(frame.data(), static_cast<std::int32_t>(frame.size()));
@@ -33,7 +34,7 @@ bool DeviceLink::Exchange(std::uint8_t code, Acceptor accept) {
     // caller reopens the port instead of spending five more time-outs. With
     // no port open (-1) the attempts go on as usual.
     if (written == kWriteFailed || (written >= 0 && written < static_cast<std::int32_t>(frame.size()))) break;
-    if (PollForReply(accept)) {
+    if (PollForReply(accept, stop)) {
       exchange_busy = false;
       return true;
     }
@@ -42,8 +43,9 @@ bool DeviceLink::Exchange(std::uint8_t code, Acceptor accept) {
   return false;
 }
 
-bool DeviceLink::PollForReply(Acceptor accept) {
+bool DeviceLink::PollForReply(Acceptor accept, const std::atomic<bool>* stop) {
   for (int poll = 0; poll < kPollsPerAttempt; ++poll) {
+    if (stop && stop->load(std::memory_order_acquire)) return false;
     if (!mailbox_.rcv_ready.load(std::memory_order_acquire)) {
       clock_.SleepMs(kPollSleepMs);
       continue;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 
 #include "device/com_port.h"
@@ -40,8 +41,13 @@ class DeviceLink {
   DeviceLink(platform::Clock& clock, TComPort& port, RcvMailbox& mailbox)
       : clock_(clock), port_(port), mailbox_(mailbox) {}
 
-  bool CheckDeviceVersion() { return Exchange(CMD_VERSION, IsIdentification); }
-  bool SendDeviceCommand(std::uint8_t code) { return Exchange(code, IsAcknowledgement); }
+  // Gives up (false) soon after `stop` is set: an identification changes
+  // nothing on the device, so a stop need not wait for a silent one.
+  bool CheckDeviceVersion(const std::atomic<bool>& stop) { return Exchange(CMD_VERSION, IsIdentification, &stop); }
+  // Always runs to its end: a command the device may have taken (a timer
+  // start above all) must get its answer, or the caller would not know to
+  // stop the timer.
+  bool SendDeviceCommand(std::uint8_t code) { return Exchange(code, IsAcknowledgement, nullptr); }
 
   // Guards against a second exchange on the same link; only the control
   // thread touches it.
@@ -49,9 +55,9 @@ class DeviceLink {
 
  private:
   using Acceptor = bool (*)(const std::uint8_t*, std::int32_t);
-  bool Exchange(std::uint8_t code, Acceptor accept);
+  bool Exchange(std::uint8_t code, Acceptor accept, const std::atomic<bool>* stop);
   // One attempt's polls; true when an accepted reply is waiting in the slot.
-  bool PollForReply(Acceptor accept);
+  bool PollForReply(Acceptor accept, const std::atomic<bool>* stop);
 
   platform::Clock& clock_;
   TComPort& port_;

@@ -2,6 +2,8 @@
 // Real time: these few cases wait at most a few seconds in all.
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -99,8 +101,9 @@ TEST_F(PosixPortTest, ReadTimeOuts) {
 TEST_F(PosixPortTest, ExchangesThroughTheReceiveThread) {
   RcvMailbox mailbox;
   DeviceLink link(platform::SystemClock(), port_, mailbox);
+  const std::atomic<bool> no_stop{false};
   auto receiver = StartReceiveThread(platform::SystemClock(), port_, mailbox);
-  EXPECT_TRUE(link.CheckDeviceVersion());
+  EXPECT_TRUE(link.CheckDeviceVersion(no_stop));
   EXPECT_TRUE(link.SendDeviceCommand(CMD_TIMER_INIT));
 
   sim_.Command("mode silent");

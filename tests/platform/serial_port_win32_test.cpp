@@ -3,6 +3,8 @@
 // simulator (tests/wine/scenario_serial_port.sh sets that up).
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <chrono>
 #include <thread>
 #include <cstdlib>
@@ -103,8 +105,9 @@ TEST_F(Win32LivePortTest, WriteDuringAPendingReadAndInterruptedRead) {
 TEST_F(Win32LivePortTest, ExchangesThroughTheReceiveThread) {
   RcvMailbox mailbox;
   DeviceLink link(platform::SystemClock(), port_, mailbox);
+  const std::atomic<bool> no_stop{false};
   auto receiver = StartReceiveThread(platform::SystemClock(), port_, mailbox);
-  EXPECT_TRUE(link.CheckDeviceVersion());
+  EXPECT_TRUE(link.CheckDeviceVersion(no_stop));
   EXPECT_TRUE(link.SendDeviceCommand(CMD_TIMER_INIT));
   EXPECT_TRUE(link.SendDeviceCommand(CMD_LIFE_MESSAGE));
 }

@@ -16,6 +16,11 @@ namespace {
 using platform::Tick;
 using Lines = std::vector<std::string>;
 
+// Makes receive threads that are never started: the fake device posts itself.
+std::function<std::unique_ptr<TComRcvThread>(platform::Clock&, TComPort&, RcvMailbox&)> StartNothing() {
+  return [](platform::Clock& c, TComPort& p, RcvMailbox& m) { return std::make_unique<TComRcvThread>(c, p, m); };
+}
+
 class ControlThreadTest : public ::testing::Test {
  protected:
   ControlThreadTest() {
@@ -183,7 +188,7 @@ TEST_F(ControlThreadTest, ModemResetIsLoggedOkOnlyWhenAcknowledged) {
 TEST_F(ControlThreadTest, BlockedWritesFailTheExchangeAtOnceAndReopenThePort) {
   RunUntil([this](Tick) {
     if (log_.Count("Life message send ok") == 1 && !fake_->writes_block) fake_->writes_block = true;
-    return log_.Count("QOV COM port open ok (COM3)") == 2;
+    return log_.Count("QOV version fail") == 1;
   });
   const Tick failed_at = TimesOf("Life message send fail").at(0);
   EXPECT_EQ(fake_->BlockedWrites(), 2);  // the life message, then the identification after the reopen
@@ -215,12 +220,25 @@ TEST_F(ControlThreadTest, TerminateDuringOpenWaitsEndsWithinAQuarterSecondSendin
   EXPECT_TRUE(fake_->Codes().empty());
 }
 
-TEST_F(ControlThreadTest, TerminateInThePassThatBringsTheDeviceUpStillCompletesIt) {
-  // The identification comes late, so the request lands inside the exchange.
-  device_->Answer(CMD_VERSION, test::FakeDevice::Reply{{"QOV Lumo 1.0.0"}, 100});
+// A stop inside the identification ends it at once (it changes nothing on
+// the board, so nothing is left to undo); a stop inside the timer start lets
+// the pass complete, since the board may have started its timer, and the
+// timer stop follows at once.
+TEST_F(ControlThreadTest, TerminateInTheIdentificationEndsItButInTheTimerStartCompletesThePass) {
+  device_->Answer(CMD_VERSION, test::FakeDevice::Reply{{"QOV Lumo 1.0.0"}, 100});  // late: the stop lands inside
   RunUntil([](Tick) { return true; });
-  EXPECT_EQ(fake_->Codes(), (std::vector<int>{1, 3, 4}));
-  EXPECT_EQ(log_.Texts().back(), "QOV timer stop ok");
+  EXPECT_EQ(fake_->Codes(), (std::vector<int>{1}));
+  EXPECT_EQ(log_.Texts(), (Lines{"QOV COM port open ok (COM3)"}));
+
+  log_.Clear();
+  thread_ = std::make_unique<TQOVControlThread>(DeviceContext{
+      clock_, log_, params_, *port_, mailbox_, [](const std::string&) { return true; }, StartNothing()});
+  device_->Answer(CMD_VERSION, test::FakeDevice::Reply{{"QOV Lumo 1.0.0"}, 0});
+  device_->Answer(CMD_TIMER_INIT, test::FakeDevice::Reply{{"Z"}, 100});
+  RunUntil([this](Tick) { return fake_->Codes().size() >= 3; });
+  EXPECT_EQ(fake_->Codes(), (std::vector<int>{1, 1, 3, 4}));
+  EXPECT_EQ(log_.Texts(), (Lines{"QOV COM port open ok (COM3)", "QOV version ok", "QOV timer init ok",
+                                 "QOV timer stop ok"}));
 }
 
 TEST_F(ControlThreadTest, ZeroPeriodFeedsOnEveryPass) {

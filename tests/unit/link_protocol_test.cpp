@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <string>
 
 #include "support/fake_clock.h"
@@ -58,10 +60,11 @@ class ExchangeTest : public ::testing::Test {
   RcvMailbox mailbox_;
   std::unique_ptr<test::FakeDevice> device_;
   std::unique_ptr<DeviceLink> link_;
+  const std::atomic<bool> no_stop_{false};
 };
 
 TEST_F(ExchangeTest, PromptAnswersSucceedAtTheFirstAttempt) {
-  EXPECT_TRUE(link_->CheckDeviceVersion());
+  EXPECT_TRUE(link_->CheckDeviceVersion(no_stop_));
   EXPECT_TRUE(link_->SendDeviceCommand(CMD_TIMER_INIT));
   EXPECT_EQ(fake_->Codes(), (std::vector<int>{1, 3}));
   EXPECT_TRUE(mailbox_.rcv_ready.load());  // the accepted reply stays in the slot
@@ -70,7 +73,7 @@ TEST_F(ExchangeTest, PromptAnswersSucceedAtTheFirstAttempt) {
 
 TEST_F(ExchangeTest, VesperinIdentificationIsAccepted) {
   device_->Answer(CMD_VERSION, test::FakeDevice::Reply{{"QOV Vesperin 2.0.0"}, 0});
-  EXPECT_TRUE(link_->CheckDeviceVersion());
+  EXPECT_TRUE(link_->CheckDeviceVersion(no_stop_));
 }
 
 TEST_F(ExchangeTest, SilentDeviceCostsFiveAttemptsOfTenPolls) {
@@ -93,7 +96,7 @@ TEST_F(ExchangeTest, WrongAcknowledgementsAreNoAcknowledgement) {
 
 TEST_F(ExchangeTest, ShortIdentificationIsRejected) {
   device_->Answer(CMD_VERSION, test::FakeDevice::Reply{{"QOV Lumo 1.0"}, 0});
-  EXPECT_FALSE(link_->CheckDeviceVersion());
+  EXPECT_FALSE(link_->CheckDeviceVersion(no_stop_));
   EXPECT_EQ(fake_->Codes().size(), 5u);
 }
 
@@ -123,10 +126,25 @@ TEST_F(ExchangeTest, LateAcknowledgementCountsForTheCurrentAttempt) {
 
 TEST_F(ExchangeTest, SplitIdentificationIsJudgedChunkByChunk) {
   device_->Answer(CMD_VERSION, test::FakeDevice::Reply{{"QOV Lu", "mo 1.0.0"}, 0});
-  EXPECT_FALSE(link_->CheckDeviceVersion());
+  EXPECT_FALSE(link_->CheckDeviceVersion(no_stop_));
   // A first chunk that alone fulfils the rule is enough.
   device_->Answer(CMD_VERSION, test::FakeDevice::Reply{{"QOV Lumo 1.0.0", "tail"}, 0});
-  EXPECT_TRUE(link_->CheckDeviceVersion());
+  EXPECT_TRUE(link_->CheckDeviceVersion(no_stop_));
+}
+
+// A stop ends an identification at its next poll; nothing more is sent.
+TEST_F(ExchangeTest, StopEndsAnIdentificationAtTheNextPoll) {
+  device_->Silent();
+  std::atomic<bool> stop{false};
+  clock_.OnSleep([&](platform::Tick now) {
+    if (now >= 1000 + 700) stop = true;  // inside the second attempt
+  });
+  const platform::Tick start = clock_.NowMs();
+  EXPECT_FALSE(link_->CheckDeviceVersion(stop));
+  clock_.OnSleep(nullptr);
+  EXPECT_LE(clock_.NowMs() - start, 700 + 50);
+  EXPECT_EQ(fake_->Codes(), (std::vector<int>{CMD_VERSION, CMD_VERSION}));
+  EXPECT_FALSE(link_->exchange_busy);
 }
 
 TEST_F(ExchangeTest, BusyGuardSendsNothing) {
@@ -138,7 +156,7 @@ TEST_F(ExchangeTest, BusyGuardSendsNothing) {
 
 TEST_F(ExchangeTest, ClosedPortFailsAfterFiveAttempts) {
   port_->Close();
-  EXPECT_FALSE(link_->CheckDeviceVersion());
+  EXPECT_FALSE(link_->CheckDeviceVersion(no_stop_));
   EXPECT_TRUE(fake_->Codes().empty());
 }
 
