@@ -11,6 +11,14 @@ namespace qov::platform {
 // Four bytes in network order; 0.0.0.0 stands for a failed resolution.
 using Ipv4Address = std::array<std::uint8_t, 4>;
 
+// Whether an echo call's outcome is an answer: at least one reply stored,
+// and the first one an echo reply (status 0, IP_SUCCESS). Error replies
+// such as 11003 (destination host unreachable, sent by a gateway while the
+// link is down) are stored as replies too and must not count.
+inline bool EchoAnswered(std::uint32_t replies_stored, std::uint32_t first_status) {
+  return replies_stored != 0 && first_status == 0;
+}
+
 // The first IPv4 address of `host`, or 0.0.0.0.
 Ipv4Address ResolveHost(const std::string& host);
 

@@ -67,12 +67,16 @@ bool IcmpEcho(const std::string& host, std::uint32_t timeout_ms) {
   UniqueIcmp icmp;
   if (!icmp) return false;
   const Ipv4Address address = ResolveHost(host);
+  // 0.0.0.0 stands for a failed resolution: some stacks would answer an
+  // echo to it locally, so nothing is sent and the probe fails at once.
+  if (address == Ipv4Address{}) return false;
   IPAddr destination = 0;
   std::memcpy(&destination, address.data(), 4);
-  unsigned char reply[128];
+  // Room for one reply record and the error payload some replies carry.
+  alignas(ICMP_ECHO_REPLY) unsigned char reply[sizeof(ICMP_ECHO_REPLY) + 128];
   const DWORD replies = ::IcmpSendEcho(icmp.get(), destination, nullptr, 0, nullptr, reply, sizeof reply, timeout_ms);
-  // Some stacks answer an echo to 0.0.0.0 locally; it stands for a failed resolution.
-  return replies != 0 && address != Ipv4Address{};
+  static_assert(IP_SUCCESS == 0);
+  return EchoAnswered(replies, replies ? reinterpret_cast<const ICMP_ECHO_REPLY*>(reply)->Status : 0);
 }
 
 std::string HttpStatusText(const std::string& url, std::uint32_t timeout_ms) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/net_probe.h"
 #include "supervision/check_address.h"
 #include "supervision/http_rules.h"
 #include "supervision/net_probes.h"
@@ -51,6 +52,19 @@ TEST(HttpRulesTest, OnlyExactly200Or302Succeed) {
   EXPECT_TRUE(IsAcceptedHttpStatus("302"));
   for (const char* s : {"", "204", "301", "304", "404", "2000", " 200", "200 "}) {
     EXPECT_FALSE(IsAcceptedHttpStatus(s)) << s;
+  }
+}
+
+// Only a stored echo reply answers; the error replies a gateway sends while
+// the modem link is down are stored as replies too.
+TEST(EchoRuleTest, OnlyAStoredReplyWithSuccessStatusAnswers) {
+  struct Case {
+    std::uint32_t replies, status;
+    bool answered;
+  };
+  for (const Case c : {Case{1, 0, true}, Case{2, 0, true}, Case{0, 0, false}, Case{1, 11003, false},
+                       Case{1, 11002, false}, Case{1, 11010, false}, Case{1, 11013, false}}) {
+    EXPECT_EQ(platform::EchoAnswered(c.replies, c.status), c.answered) << c.replies << " / " << c.status;
   }
 }
 
