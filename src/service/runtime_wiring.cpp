@@ -18,7 +18,7 @@ supervision::SupervisorSeams MakeSupervisorSeams(Runtime& rt, std::shared_ptr<su
   s.make_checker = [&rt, probes](device::TQOVControlThread* control) {
     auto program = std::make_shared<supervision::ProgramControl>(supervision::SystemUserSession(), rt.log, rt.params);
     return std::make_unique<supervision::TOSMonitorThread>(supervision::CheckerContext{
-        rt.clock, rt.log, rt.params, rt.flags, control, *probes, [program] { program->Step(); }});
+        rt.clock, rt.log, rt.params, rt.flags, control, *probes, [program](const std::atomic<bool>& stop) { program->Step(stop); }});
   };
   s.start_thread = std::move(start_thread);
   // Used by the supervisor thread only.

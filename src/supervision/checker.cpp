@@ -20,7 +20,7 @@ void TOSMonitorThread::Execute() {
     if (platform::IsPast(ctx_.clock.NowMs(), next_check_)) RunCheckCycle();
     if (!Terminated() && platform::IsPast(ctx_.clock.NowMs(), next_program_check_)) {
       next_program_check_ = platform::DeadlineAfterSeconds(ctx_.clock.NowMs(), ctx_.params.program_ctrl_check_period_s);
-      if (ctx_.program_control_step) ctx_.program_control_step();
+      if (ctx_.program_control_step) ctx_.program_control_step(TerminateFlag());
     }
     ctx_.clock.SleepMs(100);
   }

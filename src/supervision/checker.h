@@ -40,7 +40,7 @@ struct CheckerContext {
   device::TQOVControlThread* control;
   Probes& probes;
   // One program-control step.
-  std::function<void()> program_control_step;
+  std::function<void(const std::atomic<bool>& stop)> program_control_step;
 };
 
 class TOSMonitorThread final : public platform::WorkerThread {

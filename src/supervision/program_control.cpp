@@ -84,11 +84,13 @@ bool StartAsConsoleUser(UserSession& session, config::Log& log, const std::strin
   return r.created;
 }
 
-void ProgramControl::Step() {
+void ProgramControl::Step(const std::atomic<bool>& stop) {
   const std::string& name = params_.program_ctrl_process_name;
   const std::string& command_line = params_.program_ctrl_command_line;
   if (name.empty() || command_line.empty()) return;
-  if (ProcessRunning(session_.Processes(), name)) {
+  const bool running = ProcessRunning(session_.Processes(), name);
+  if (stop.load(std::memory_order_acquire)) return;
+  if (running) {
     log_.Write("check process ok");
     return;
   }

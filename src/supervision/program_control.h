@@ -2,6 +2,7 @@
 // starts it as the console user when it is missing.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -48,8 +49,10 @@ class ProgramControl {
   ProgramControl(UserSession& session, config::Log& log, const config::TParamRec& params)
       : session_(session), log_(log), params_(params) {}
 
-  // One step: nothing unless both name and command line are set.
-  void Step();
+  // One step: nothing unless both name and command line are set. A stop
+  // that comes while the processes are listed ends the step before anything
+  // is started.
+  void Step(const std::atomic<bool>& stop);
 
  private:
   UserSession& session_;

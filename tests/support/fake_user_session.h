@@ -2,6 +2,7 @@
 // command lines recorded.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,7 +24,12 @@ class FakeUserSession final : public supervision::UserSession {
     int* open_;
   };
 
-  std::vector<platform::ProcessEntry> Processes() override { return processes; }
+  std::vector<platform::ProcessEntry> Processes() override {
+    if (on_processes) on_processes();
+    return processes;
+  }
+  // Called whenever the process list is asked for.
+  std::function<void()> on_processes;
   std::unique_ptr<platform::UserToken> ConsoleUserToken() override {
     ++console_requests;
     if (!console_token) return nullptr;

@@ -24,7 +24,7 @@ class CheckerTest : public ::testing::Test {
   void RunFor(Tick ms) {
     const Tick end = clock.NowMs() + ms;
     TOSMonitorThread checker(CheckerContext{clock, log, params, flags, with_control ? &control : nullptr, probes,
-                                            [this] { program_steps.push_back(clock.NowMs()); }});
+                                            [this](const std::atomic<bool>&) { program_steps.push_back(clock.NowMs()); }});
     clock.OnSleep([&](Tick now) {
       if (control.modem_reset_request.exchange(false)) modem_resets.push_back(Cycles());
       if (control.pc_reset_request.exchange(false)) pc_resets.push_back(Cycles());
@@ -149,7 +149,7 @@ TEST_F(CheckerTest, StopDuringAProbeEndsTheCycleUnloggedAndSkipsTheRest) {
   params.check_fail_loop_count = 0;
   params.reset_modem = true;
   TOSMonitorThread checker(CheckerContext{clock, log, params, flags, &control, probes,
-                                          [this] { program_steps.push_back(clock.NowMs()); }});
+                                          [this](const std::atomic<bool>&) { program_steps.push_back(clock.NowMs()); }});
   probes.decide = [&](const test::FakeProbes::Call&) {
     checker.RequestTerminate();
     return false;

@@ -50,11 +50,20 @@ TEST_F(LogWriterTest, DropsMessagesUntilOpened) {
   EXPECT_EQ(ReadAll(path_), "12/8/2026 4:50:12 PM - kept\r\n");
 }
 
-TEST_F(LogWriterTest, OpenFailureLeavesLogClosed) {
-  log_.Configure(dir_.File("missing/dir/log.txt"), 1024);
+// A folder that is missing leaves the log closed and drops lines without
+// harm; once the folder exists, the next open resumes logging.
+TEST_F(LogWriterTest, OpenFailureLeavesLogClosedUntilTheFolderExists) {
+  const std::string path = dir_.File("missing/dir/log.txt");
+  log_.Configure(path, 1024);
   log_.Open();
   EXPECT_FALSE(log_.IsOpen());
   log_.Write("dropped");
+  std::filesystem::create_directories(dir_.File("missing/dir"));
+  EXPECT_FALSE(std::filesystem::exists(path));
+  log_.Open();
+  EXPECT_TRUE(log_.IsOpen());
+  log_.Write("resumed");
+  EXPECT_EQ(ReadAll(path), "12/8/2026 4:50:12 PM - resumed\r\n");
 }
 
 TEST(LogRotationRule, ThresholdIsFourBlocksPerUnit) {

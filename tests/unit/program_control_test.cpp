@@ -16,9 +16,10 @@ class ProgramControlTest : public ::testing::Test {
     session.processes = {{4, "System"}, {100, "explorer.exe"}, {200, "EXPLORER.EXE"}};
   }
   std::vector<std::string> Step() {
-    ProgramControl(session, log, params).Step();
+    ProgramControl(session, log, params).Step(no_stop);
     return log.Texts();
   }
+  const std::atomic<bool> no_stop{false};
 
   config::TParamRec params;
   test::FakeUserSession session;
@@ -88,6 +89,16 @@ TEST_F(ProgramControlTest, MissingProgramStartedWithConsoleToken) {
   EXPECT_EQ(session.created[0].command_line, "C:\\tools\\agent.exe -q");
   EXPECT_TRUE(session.token_pids.empty());  // the token process is never consulted
   EXPECT_EQ(session.open_tokens, 0);
+}
+
+// The stop comes while the processes are listed: nothing is logged or started.
+TEST_F(ProgramControlTest, StopDuringTheProcessListStartsNothing) {
+  std::atomic<bool> stop{false};
+  session.on_processes = [&] { stop = true; };
+  ProgramControl(session, log, params).Step(stop);
+  EXPECT_TRUE(log.Texts().empty());
+  EXPECT_TRUE(session.created.empty());
+  EXPECT_EQ(session.console_requests, 0);
 }
 
 TEST_F(ProgramControlTest, WithoutConsoleTokenBorrowsFirstTokenProcess) {

@@ -163,6 +163,15 @@ last_log_message() { log_messages | tail -n 1; }
 # Event-log insertion strings written during the session.
 event_log_lines() { grep -a 'err:eventlog:ReportEvent' "$OUT"/*.err 2>/dev/null || true; }
 
+# Unix pids of this prefix's service process (other prefixes may run one too).
+service_pids() {
+  local pid
+  for pid in $(pgrep -f 'qov_lumo_service.exe' 2>/dev/null); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$PREFIX" && echo "$pid"
+  done
+  return 0
+}
+
 # Waits until the wine process `pid` has ended.
 wait_pid_gone() {
   local pid=$1 limit=${2:-20} i

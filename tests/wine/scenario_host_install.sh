@@ -63,13 +63,13 @@ log "second install: $(tr -d '\r' <"$OUT/again.err" | tr '\n' ' ')"
 start_service
 wait_state 4
 wait_log "Service started" 20
+pids=$(service_pids)
 wine sc query $SERVICE | tr -d '\r' >"$OUT/query.out"
 grep -q "STOPPABLE" "$OUT/query.out" || log "sc query shows no control names: $(cat "$OUT/query.out")"
 stop_service
 wait_state 1 15
 [ "$(last_log_message)" = "Service stopped" ] || fail "last line is '$(last_log_message)'"
-sleep 1
-pgrep -f 'qov_lumo_service.exe$' >/dev/null && fail "service process still runs"
+for pid in $pids; do wait_pid_gone "$pid" 10 || fail "service process $pid still runs"; done
 
 # Uninstall twice: the second reports 1060 and leaves a fresh event-log key alone.
 run_service_exe -UNINSTALL -SILENT >/dev/null 2>&1 || fail "uninstall exit $?"

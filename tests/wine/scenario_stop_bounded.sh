@@ -6,15 +6,6 @@
 source "$(dirname "$0")/lib.sh"
 scenario_begin "$@"
 
-# Unix pids of this prefix's service process.
-service_pids() {
-  local pid
-  for pid in $(pgrep -f 'qov_lumo_service.exe' 2>/dev/null); do
-    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$PREFIX" && echo "$pid"
-  done
-  return 0
-}
-
 # Stops the service and checks how it ended; $1 names the case.
 stop_and_check() {
   local what=$1 t0 t1 q0 q1 pids
