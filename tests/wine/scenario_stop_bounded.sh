@@ -19,8 +19,10 @@ stop_and_check() {
   t1=$(date +%s%N)
   local took=$(((t1 - t0) / 1000000)) overhead=$(((q1 - q0) / 1000000))
   log "$what: STOPPED ${took} ms after the stop control (one sc call costs ${overhead} ms)"
-  # Both calls' overhead aside, the service itself must be far from its 2-s checker limit.
-  [ $((took - 2 * overhead)) -lt 1500 ] || fail "$what: stop took ${took} ms"
+  # Wine's overhead aside, the stop ends in well under a second on an idle
+  # machine; the bound stays below a silent board's 2.5-s identification and
+  # the checker's 2-s limit, which a stop that waited would reach.
+  [ $((took - 2 * overhead)) -lt 2000 ] || fail "$what: stop took ${took} ms"
   [ "$(last_log_message)" = "Service stopped" ] || fail "$what: last line is '$(last_log_message)'"
   for pid in $pids; do wait_pid_gone "$pid" 10 || fail "$what: service process $pid still runs"; done
 }
