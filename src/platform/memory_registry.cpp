@@ -121,10 +121,34 @@ void MemoryRegistry::SetString(const std::string& path, const std::string& name,
   Open(path, true)->WriteString(name, v);
 }
 
-void MemoryRegistry::SetBinary(const std::string& path, const std::string& name) {
+void MemoryRegistry::SetBinary(const std::string& path, const std::string& name) { Set(path, name, RegValue{}); }
+
+void MemoryRegistry::Set(const std::string& path, const std::string& name, const RegValue& value) {
   std::lock_guard lock(mutex_);
-  auto& key = Make(path);
-  key.values.emplace_back(name, RegValue{});
+  Key* key = Find(path);
+  if (!key) key = &Make(path);
+  const std::string norm = Normalize(name);
+  for (auto& [n, old] : key->values) {
+    if (Normalize(n) == norm) {
+      old = value;
+      return;
+    }
+  }
+  key->values.emplace_back(name, value);
+}
+
+void MemoryRegistry::DeleteValue(const std::string& path, const std::string& name) {
+  std::lock_guard lock(mutex_);
+  Key* key = Find(path);
+  if (!key) return;
+  const std::string norm = Normalize(name);
+  std::erase_if(key->values, [&](const auto& entry) { return Normalize(entry.first) == norm; });
+}
+
+void MemoryRegistry::Swap(MemoryRegistry& other) {
+  if (this == &other) return;
+  std::scoped_lock lock(mutex_, other.mutex_);
+  keys_.swap(other.keys_);
 }
 
 std::optional<RegValue> MemoryRegistry::Get(const std::string& path, const std::string& name) {

@@ -21,6 +21,12 @@ class MemoryRegistry final : public Registry {
   void SetDword(const std::string& path, const std::string& name, std::uint32_t v);
   void SetString(const std::string& path, const std::string& name, const std::string& v);
   void SetBinary(const std::string& path, const std::string& name);
+  // Stores `value` under `name`, replacing a value of that name; creates the key.
+  void Set(const std::string& path, const std::string& name, const RegValue& value);
+  // A missing key or value is no error.
+  void DeleteValue(const std::string& path, const std::string& name);
+  // Exchanges the keys and values of two registries.
+  void Swap(MemoryRegistry& other);
   std::optional<RegValue> Get(const std::string& path, const std::string& name);
   // Value names are compared without regard to case, as Windows does.
   static std::string Normalize(const std::string& s);

@@ -3,36 +3,27 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <map>
-#include <regex>
+#include <sstream>
 
 #include "config/config_loader.h"
 #include "platform/memory_registry.h"
+#include "platform/regedit_file.h"
 
 namespace qov::config {
 namespace {
 
-// Imports a REGEDIT4 file's values into `reg` under the configuration key.
+// Imports a .reg file into `reg` with the service's own parser; the number of
+// values it leaves under the configuration key, or -1 after a parse error.
 int ImportReg(const std::string& path, platform::MemoryRegistry& reg) {
   std::ifstream in(path, std::ios::binary);
-  const std::regex dword(R"re("([^"]+)"=dword:([0-9a-fA-F]{8}))re");
-  const std::regex text(R"re("([^"]+)"="((?:[^"\\]|\\.)*)")re");
-  int count = 0;
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    std::smatch m;
-    if (std::regex_match(line, m, dword)) {
-      reg.SetDword(kConfigKey, m[1], static_cast<std::uint32_t>(std::stoul(m[2], nullptr, 16)));
-      ++count;
-    } else if (std::regex_match(line, m, text)) {
-      std::string v;
-      const std::string raw = m[2];
-      for (std::size_t i = 0; i < raw.size(); ++i) v += raw[i] == '\\' && i + 1 < raw.size() ? raw[++i] : raw[i];
-      reg.SetString(kConfigKey, m[1], v);
-      ++count;
-    }
+  std::stringstream text;
+  text << in.rdbuf();
+  if (const auto error = platform::ParseRegedit(text.str(), reg)) {
+    ADD_FAILURE() << platform::FormatRegeditError(path, *error);
+    return -1;
   }
-  return count;
+  auto key = reg.Open(kConfigKey, false);
+  return key ? static_cast<int>(key->ValueNames().size()) : 0;
 }
 
 TEST(ConfigTemplate, ListsEveryValueWithItsDefault) {
@@ -61,6 +52,7 @@ TEST(ConfigTemplate, ListsEveryValueWithItsDefault) {
   EXPECT_EQ(p.program_ctrl_check_period_s, defaults.program_ctrl_check_period_s);
   EXPECT_EQ(p.check_addr_count, defaults.check_addr_count);
   EXPECT_EQ(p.check_addr[0], defaults.check_addr[0]);
+  EXPECT_EQ(p.check_addr, defaults.check_addr);
   EXPECT_EQ(p.life_beakon_period_ms, defaults.life_beakon_period_ms);
   EXPECT_EQ(p.system_load_log_enable, defaults.system_load_log_enable);
   EXPECT_EQ(p.system_load_log_period_s, defaults.system_load_log_period_s);
