@@ -8,6 +8,7 @@
 
 #include "platform/clock.h"
 #include "platform/registry.h"
+#include "platform/registry_setup.h"
 #include "platform/service_control.h"
 #include "service/qov_lumo_service.h"
 #include "service/service_application.h"
@@ -28,6 +29,7 @@ int ShowFatalError(qov::platform::ServiceControl& sc, const char* class_name, co
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (!qov::platform::PrepareSystemRegistry(argc, argv)) return 1;
   qov::platform::ServiceControl& sc = qov::platform::SystemServiceControl();
   int exit_code = 0;
   try {

@@ -1,0 +1,7 @@
+#include "platform/registry_setup.h"
+
+namespace qov::platform {
+
+bool PrepareSystemRegistry(int&, char**) { return true; }
+
+}  // namespace qov::platform
