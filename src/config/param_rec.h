@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/default_paths.h"
+
 namespace qov::config {
 
 inline constexpr const char* kConfigKey = "\\Software\\Vopa\\QOV Lumo";
@@ -23,7 +25,7 @@ struct TParamRec {
   bool reset_modem = false;
   bool reset_comp = false;
   std::int32_t check_fail_loop_count_before_reset_comp = 2;
-  std::string log_file_path = "c:\\qov_log.txt";
+  std::string log_file_path = platform::DefaultLogFilePath();
   std::int32_t log_file_max_size = 1024;  // in 512-byte units
   std::string qov_com_port = "COM3";
   std::string program_ctrl_process_name;

@@ -176,12 +176,19 @@ bool IsPseudoTerminal(const std::string&, const std::string& name) {
 
 std::unique_ptr<SerialPort> MakeSystemSerialPort() { return std::make_unique<PosixSerialPort>(); }
 
-// Hardware-backed ttys ("ttyS0", "ttyUSB0", ...) and, so that a simulated
-// device counts as attached, every pseudo-terminal slave ("pts/3").
+bool Any(const std::string&, const std::string&) { return true; }
+
+// Hardware-backed ttys ("ttyS0", "ttyUSB0", ...), the stable names udev
+// gives USB adapters ("serial/by-id/usb-..."), and, so that a simulated
+// device counts as attached, every pseudo-terminal slave ("pts/3"); each
+// also under its full path ("/dev/ttyUSB0"), since either may be configured.
 std::vector<std::string> ListSerialPorts() {
-  std::vector<std::string> out;
-  AddEntries("/sys/class/tty", "", HasDevice, out);
-  AddEntries("/dev/pts", "pts/", IsPseudoTerminal, out);
+  std::vector<std::string> names;
+  AddEntries("/sys/class/tty", "", HasDevice, names);
+  AddEntries("/dev/serial/by-id", "serial/by-id/", Any, names);
+  AddEntries("/dev/pts", "pts/", IsPseudoTerminal, names);
+  std::vector<std::string> out = names;
+  for (const auto& n : names) out.push_back("/dev/" + n);
   return out;
 }
 

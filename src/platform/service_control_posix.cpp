@@ -1,9 +1,16 @@
-// Without a Service Control Manager the service runs in the foreground: the
-// "dispatcher" starts the service at once and turns SIGINT and SIGTERM into
-// the stop control. Boxes and event-log entries go to stderr.
+// Linux: the service runs as a daemon in the foreground, under systemd or
+// from a terminal. The "dispatcher" starts the service at once and turns
+// SIGINT and SIGTERM into the stop control (SIGHUP is ignored); status
+// reports become sd_notify messages (READY, STOPPING, the stop's time
+// extensions), a no-op outside systemd. Installing writes a systemd unit.
+// Boxes and event-log entries go to stderr, which systemd keeps in the journal.
 #include <pthread.h>
 #include <signal.h>
+#include <spawn.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <systemd/sd-daemon.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -11,24 +18,120 @@
 #include <condition_variable>
 #include <cstdio>
 #include <ctime>
+#include <cstdlib>
+#include <fstream>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/memory_control_queue.h"
 #include "platform/service_control.h"
+#include "platform/systemd_unit.h"
+
+extern char** environ;
 
 namespace qov::platform {
 namespace {
 
 constexpr std::uint32_t kStopControl = 1;
+constexpr std::uint32_t kStateStopPending = 3;
+constexpr std::uint32_t kStateRunning = 4;
+// Sent by the service thread to the process when it ends, so that the
+// dispatcher wakes at once instead of polling.
+constexpr int kServiceEnded = SIGUSR1;
 
+// SIGINT and SIGTERM ask for the stop; the service's end wakes the dispatcher.
 sigset_t StopSignals() {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  sigaddset(&set, kServiceEnded);
   return set;
 }
+
+// Where the unit file goes; QOV_SYSTEMD_UNIT_DIR moves it (tests, staging).
+std::string UnitDir() {
+  const char* dir = std::getenv("QOV_SYSTEMD_UNIT_DIR");
+  return dir && *dir ? dir : kSystemdUnitDir;
+}
+std::string UnitPath(const std::string& name) { return UnitDir() + "/" + name + ".service"; }
+
+// Runs `argv` and waits for it; its exit status, or -1 when it could not run.
+int RunAndWait(std::vector<std::string> argv) {
+  std::vector<char*> args;
+  for (auto& a : argv) args.push_back(a.data());
+  args.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0) return -1;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// systemctl, only where systemd runs the machine (a build host or a
+// container without it just gets the file).
+void Systemctl(const std::string& verb, const std::string& name = "") {
+  if (sd_booted() <= 0 || std::getenv("QOV_SYSTEMD_UNIT_DIR")) return;
+  std::vector<std::string> argv = {"systemctl", verb};
+  if (!name.empty()) argv.push_back(name);
+  RunAndWait(argv);
+}
+
+class UnitFile final : public ServiceHandle {
+ public:
+  explicit UnitFile(std::string name) : name_(std::move(name)) {}
+  bool Delete(std::uint32_t& error) override {
+    Systemctl("disable", name_ + ".service");
+    if (::unlink(UnitPath(name_).c_str()) != 0) {
+      error = static_cast<std::uint32_t>(errno);
+      return false;
+    }
+    Systemctl("daemon-reload");
+    return true;
+  }
+
+ private:
+  std::string name_;
+};
+
+// The systemd side of installing: one unit file per service.
+class SystemdUnits final : public ScmConnection {
+ public:
+  std::unique_ptr<ServiceHandle> Create(const ServiceConfig& config, std::uint32_t&, std::uint32_t& error) override {
+    const std::string path = UnitPath(config.name);
+    struct stat st{};
+    if (::stat(path.c_str(), &st) == 0) {
+      error = EEXIST;  // installed already
+      return nullptr;
+    }
+    {
+      std::ofstream out(path, std::ios::binary | std::ios::trunc);
+      out << SystemdUnitText(config.display_name, config.binary_path);
+      out.close();
+      if (!out) {
+        error = errno ? static_cast<std::uint32_t>(errno) : EIO;
+        ::unlink(path.c_str());
+        return nullptr;
+      }
+    }
+    Systemctl("daemon-reload");
+    Systemctl("enable", config.name + ".service");
+    return std::make_unique<UnitFile>(config.name);
+  }
+
+  std::unique_ptr<ServiceHandle> Open(const std::string& name, std::uint32_t& error) override {
+    struct stat st{};
+    if (::stat(UnitPath(name).c_str(), &st) != 0) {
+      error = static_cast<std::uint32_t>(errno);
+      return nullptr;
+    }
+    return std::make_unique<UnitFile>(name);
+  }
+};
 
 // Made on the main thread before any other thread exists, it blocks the stop
 // signals there, so that every later thread inherits the mask and only the
@@ -75,8 +178,12 @@ class StderrEventSource final : public EventSource {
 class PosixServiceControl final : public ServiceControl {
  public:
   std::unique_ptr<ScmConnection> OpenScm(std::uint32_t& error) override {
-    error = ENOSYS;
-    return nullptr;
+    struct stat st{};
+    if (::stat(UnitDir().c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+      error = static_cast<std::uint32_t>(errno ? errno : ENOTDIR);
+      return nullptr;
+    }
+    return std::make_unique<SystemdUnits>();
   }
 
   std::uint32_t RunDispatcher(const std::vector<std::string>& names, ServiceEntry entry) override {
@@ -84,15 +191,22 @@ class PosixServiceControl final : public ServiceControl {
     const sigset_t stop_signals = StopSignals();
     sigset_t previous;
     pthread_sigmask(SIG_BLOCK, &stop_signals, &previous);  // inherited by every thread started below
+    // A daemon outlives the terminal that started it.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGHUP, &ignore, nullptr);
 
     std::atomic<bool> done{false};
     std::thread service([&] {
       entry({names.front()});
       done.store(true, std::memory_order_release);
+      ::kill(::getpid(), kServiceEnded);
     });
-    const timespec poll{0, 100 * 1000 * 1000};
+    // The time-out only guards against a lost wake-up; signals end each wait.
+    const timespec guard{5, 0};
     while (!done.load(std::memory_order_acquire)) {
-      if (sigtimedwait(&stop_signals, nullptr, &poll) > 0) {
+      const int sig = sigtimedwait(&stop_signals, nullptr, &guard);
+      if (sig == SIGINT || sig == SIGTERM) {
         if (ControlCallback cb = control_.load(std::memory_order_acquire)) cb(kStopControl);
       }
     }
@@ -106,7 +220,18 @@ class PosixServiceControl final : public ServiceControl {
     return true;
   }
 
-  bool SetStatus(const ServiceStatus&, std::uint32_t&) override { return true; }
+  // Under systemd: ready once running; stopping with each stop step's wait
+  // hint as a time extension, so a working stop is never taken for a hang.
+  bool SetStatus(const ServiceStatus& status, std::uint32_t&) override {
+    if (status.current_state == kStateRunning) {
+      sd_notify(0, "READY=1\nSTATUS=Running");
+    } else if (status.current_state == kStateStopPending) {
+      const std::string text = "STOPPING=1\nSTATUS=Stopping\nEXTEND_TIMEOUT_USEC=" +
+                               std::to_string(static_cast<std::uint64_t>(status.wait_hint) * 1000);
+      sd_notify(0, text.c_str());
+    }
+    return true;
+  }
 
   std::unique_ptr<ControlQueue> MakeControlQueue() override { return std::make_unique<MemoryControlQueue>(); }
   std::unique_ptr<MessageLoop> MakeMessageLoop() override { return std::make_unique<PosixMessageLoop>(); }

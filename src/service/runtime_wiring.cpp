@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "platform/host_watchdog.h"
 #include "platform/process.h"
 #include "supervision/load_line.h"
 #include "supervision/program_control.h"
@@ -26,6 +27,7 @@ supervision::SupervisorSeams MakeSupervisorSeams(Runtime& rt, std::shared_ptr<su
   s.prime_system_load = [load] { load->Prime(); };
   s.system_load_text = [load] { return load->Text(); };
   s.start_process = platform::StartWatchedProcess;
+  s.feed_host_watchdog = platform::FeedHostWatchdog;
   return s;
 }
 

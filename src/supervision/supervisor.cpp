@@ -59,6 +59,7 @@ void TSupervisorThread::Execute() {
       StartChecker();
     }
     LogSystemLoadWhenDue();
+    seams_.feed_host_watchdog();
     ctx_.clock.SleepMs(100);
   }
 }
@@ -88,7 +89,7 @@ void TSupervisorThread::BringConnectionUp() {
     }
   } else if (!ctx_.flags.start_wait_done) {
     ctx_.log.Write("Wait " + std::to_string(p.wait_time_after_start_s / 60) + " min after start");
-    platform::WaitSeconds(ctx_.clock, static_cast<std::uint32_t>(p.wait_time_after_start_s), TerminateFlag());
+    WaitSeconds(static_cast<std::uint32_t>(p.wait_time_after_start_s));
     ctx_.flags.connection_up = true;
     ctx_.flags.start_wait_done = true;
   }
@@ -130,6 +131,14 @@ bool TSupervisorThread::Launch(platform::WorkerThread& worker, const char* what)
   } catch (const std::exception& e) {
     ctx_.log.Write(std::string(what) + " start fail (" + e.what() + ")");
     return false;
+  }
+}
+
+void TSupervisorThread::WaitSeconds(std::uint32_t seconds) {
+  const platform::Tick deadline = platform::DeadlineAfterSeconds(ctx_.clock.NowMs(), seconds);
+  while (ctx_.clock.NowMs() < deadline && !Terminated()) {
+    seams_.feed_host_watchdog();
+    ctx_.clock.SleepMs(250);
   }
 }
 

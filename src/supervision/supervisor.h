@@ -32,6 +32,9 @@ struct SupervisorSeams {
       [](device::TQOVControlThread*) { return nullptr; };
   // Starts a worker's thread; throws when it cannot be created.
   platform::ThreadStarter start_thread = platform::StartThread;
+  // Tell the host's own watchdog (systemd's) that the service is alive;
+  // called on every pass and during the start-up delay.
+  std::function<void()> feed_host_watchdog = [] {};
   // Take the first CPU sample (at the supervisor's start).
   std::function<void()> prime_system_load = [] {};
   // The text after "System Load: CPU - ", or nothing when no sample could be had.
@@ -80,6 +83,8 @@ class TSupervisorThread final : public platform::WorkerThread {
   // Starts `worker`'s thread; logs and returns false when it cannot be created.
   bool Launch(platform::WorkerThread& worker, const char* what);
   void LogSystemLoadWhenDue();
+  // The interruptible wait, feeding the host's watchdog as it goes.
+  void WaitSeconds(std::uint32_t seconds);
 
   SupervisorContext ctx_;
   SupervisorSeams seams_;

@@ -181,6 +181,7 @@ TEST(PosixPort, PseudoTerminalsCountAsListedPorts) {
   ASSERT_TRUE(sim.running());
   const std::string slave = sim.SlavePath();  // /dev/pts/N
   EXPECT_TRUE(ComPortPresent(slave.substr(5)));
+  EXPECT_TRUE(ComPortPresent(slave)) << "the full path is listed too";
   EXPECT_EQ(platform::SerialDevicePath(slave.substr(5)), slave);
   EXPECT_EQ(platform::SerialDevicePath("/tmp/x"), "/tmp/x");
   EXPECT_FALSE(ComPortPresent("pts/999999"));

@@ -19,7 +19,7 @@ class ConfigLoaderTest : public ::testing::Test {
 TEST_F(ConfigLoaderTest, NoKeyGivesAllDefaults) {
   const TParamRec p = Load().params;
   EXPECT_EQ(p.qov_com_port, "COM3");
-  EXPECT_EQ(p.log_file_path, "c:\\qov_log.txt");
+  EXPECT_EQ(p.log_file_path, platform::DefaultLogFilePath());
   EXPECT_EQ(p.check_addr_count, 1);
   EXPECT_EQ(p.check_addr[0], kDefaultCheckAddr);
   EXPECT_EQ(p.check_addr[1], "");

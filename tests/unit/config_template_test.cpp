@@ -43,7 +43,8 @@ TEST(ConfigTemplate, ListsEveryValueWithItsDefault) {
   EXPECT_EQ(p.reset_modem, defaults.reset_modem);
   EXPECT_EQ(p.reset_comp, defaults.reset_comp);
   EXPECT_EQ(p.check_fail_loop_count_before_reset_comp, defaults.check_fail_loop_count_before_reset_comp);
-  EXPECT_EQ(p.log_file_path, defaults.log_file_path);
+  // The template is the Windows one; the Linux daemon defaults to /var/log/qov_lumo.log.
+  EXPECT_EQ(p.log_file_path, "c:\\qov_log.txt");
   EXPECT_EQ(p.log_file_max_size, defaults.log_file_max_size);
   EXPECT_EQ(p.qov_com_port, defaults.qov_com_port);
   EXPECT_EQ(p.program_ctrl_process_name, defaults.program_ctrl_process_name);

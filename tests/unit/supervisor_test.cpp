@@ -128,6 +128,19 @@ TEST_F(SupervisorTest, StartUpDelayThenCheckerOnTheNextPass) {
   EXPECT_EQ(params_.wait_time_after_start_s, 59) << "the record is filled for the other threads";
 }
 
+// The host's watchdog is fed on every pass and all through the start-up
+// delay, never more than a quarter second apart.
+TEST_F(SupervisorTest, HostWatchdogIsFedThroughTheDelayAndEveryPass) {
+  Dword("wait_time_after_start_s", 60);
+  std::vector<platform::Tick> feeds;
+  seams_.feed_host_watchdog = [&] { feeds.push_back(clock_.NowMs()); };
+  RunUntil(5000 + 70000);
+  ASSERT_GE(feeds.size(), 60u * 4);
+  EXPECT_LE(feeds.front(), 5000 + 250);
+  for (std::size_t i = 1; i < feeds.size(); ++i) EXPECT_LE(feeds[i] - feeds[i - 1], 250) << i;
+  EXPECT_GE(feeds.back(), 5000 + 69000);
+}
+
 TEST_F(SupervisorTest, DefaultDelayIsTenMinutes) {
   RunUntil(5000 + 1000);
   EXPECT_EQ(Texts(), (std::vector<std::string>{"Service started", "Wait 10 min after start"}));
