@@ -1,0 +1,141 @@
+# The Linux daemon end to end, natively: install and remove its systemd unit
+# (checked by systemd-analyze), run it against the simulated board on a pty,
+# an HTTP check target and ICMP to 127.0.0.1, with systemd's notify socket
+# and watchdog stood in for; escalation reaches the board, SIGHUP is
+# ignored, SIGTERM stops it with the timer stop, and a broken configuration
+# file is a start failure that names the file and line.
+# Args: <daemon> <device simulator> <work dir>
+set -euo pipefail
+DAEMON=$(realpath "$1")
+SIM=$(realpath "$2")
+WORK=$(realpath -m "$3")/native_daemon
+HERE=$(cd "$(dirname "$0")" && pwd)
+rm -rf "$WORK"
+mkdir -p "$WORK"
+PIDS=()
+cleanup() {
+  local rc=$?
+  set +e
+  for p in "${PIDS[@]:-}"; do [ -n "$p" ] && kill "$p" 2>/dev/null; done
+  wait 2>/dev/null
+  exit "$rc"
+}
+trap cleanup EXIT
+log() { printf '[%s daemon] %s\n' "$(date +%T)" "$*" >&2; }
+fail() {
+  log "FAIL: $*"
+  [ -f "$WORK/qov.log" ] && tail -n 30 "$WORK/qov.log" >&2
+  [ -f "$WORK/daemon.err" ] && tail -n 20 "$WORK/daemon.err" >&2
+  exit 1
+}
+messages() { [ -f "$WORK/qov.log" ] && tr -d '\r' <"$WORK/qov.log" | awk '{ i = index($0, " - "); print (i ? substr($0, i + 3) : $0) }'; }
+wait_log() {
+  local msg=$1 limit=${2:-20} count=${3:-1} i
+  for ((i = 0; i < limit * 10; i++)); do
+    [ "$(messages | grep -cxF -- "$msg")" -ge "$count" ] && return 0
+    sleep 0.1
+  done
+  fail "log never showed '$msg' (x$count) within ${limit}s"
+}
+frames() { awk '$2 == "frame" {print $3}' "$WORK/frames" 2>/dev/null | tr '\n' ' '; }
+
+# 1. The systemd unit.
+export QOV_SYSTEMD_UNIT_DIR=$WORK/units
+mkdir -p "$QOV_SYSTEMD_UNIT_DIR"
+"$DAEMON" -INSTALL -SILENT 2>"$WORK/install.err" || fail "install exit $?: $(cat "$WORK/install.err")"
+unit=$QOV_SYSTEMD_UNIT_DIR/qov_lumo_service.service
+[ -f "$unit" ] || fail "no unit file"
+grep -qx "ExecStart=$DAEMON" "$unit" || fail "ExecStart: $(grep ExecStart "$unit")"
+grep -qx "Type=notify" "$unit" && grep -qx "WatchdogSec=30" "$unit" && grep -qx "Restart=on-failure" "$unit" ||
+  fail "unit: $(cat "$unit")"
+if command -v systemd-analyze >/dev/null; then
+  systemd-analyze verify "$unit" 2>"$WORK/verify.err" || fail "systemd-analyze verify: $(cat "$WORK/verify.err")"
+fi
+rc=0; "$DAEMON" -INSTALL -SILENT 2>"$WORK/again.err" || rc=$?
+[ "$rc" = 1 ] || fail "second install exit $rc"
+grep -q 'Service "QOV Lumo Service" failed to install with error' "$WORK/again.err" || fail "again: $(cat "$WORK/again.err")"
+"$DAEMON" -UNINSTALL -SILENT 2>"$WORK/uninstall.err" || fail "uninstall: $(cat "$WORK/uninstall.err")"
+[ ! -e "$unit" ] || fail "unit left behind"
+rc=0; "$DAEMON" -UNINSTALL -SILENT 2>/dev/null || rc=$?
+[ "$rc" = 1 ] || fail "uninstall of a missing unit exit $rc"
+unset QOV_SYSTEMD_UNIT_DIR
+log "unit installed, verified and removed"
+
+# 2. A broken configuration file stops the start with its name and line.
+printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Vopa\\QOV Lumo]\r\n"qov_com_port"=dword:xyz\r\n' >"$WORK/broken.reg"
+rc=0; "$DAEMON" --config "$WORK/broken.reg" 2>"$WORK/broken.err" || rc=$?
+[ "$rc" = 1 ] || fail "broken configuration exit $rc"
+grep -q "$WORK/broken.reg:4:" "$WORK/broken.err" || fail "broken: $(cat "$WORK/broken.err")"
+
+# 3. The daemon at work.
+"$SIM" --path-file "$WORK/pty" --record "$WORK/frames" --control "$WORK/sim.ctl" >"$WORK/sim.out" 2>&1 &
+PIDS+=($!)
+for _ in $(seq 100); do [ -s "$WORK/pty" ] && break; sleep 0.05; done
+PTY=$(cat "$WORK/pty")
+echo 200 >"$WORK/http.mode"
+python3 "$HERE/../wine/check_target.py" --port-file "$WORK/http.port" --control-file "$WORK/http.mode" \
+  --request-log "$WORK/http.requests" >/dev/null 2>&1 &
+PIDS+=($!)
+for _ in $(seq 100); do [ -s "$WORK/http.port" ] && break; sleep 0.05; done
+PORT=$(cat "$WORK/http.port")
+python3 "$HERE/notify_listener.py" "$WORK/notify.sock" "$WORK/notify.log" &
+PIDS+=($!)
+for _ in $(seq 100); do [ -S "$WORK/notify.sock" ] && break; sleep 0.05; done
+{
+  printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Vopa\\QOV Lumo]\r\n'
+  printf '"log_file_path"="%s"\r\n' "$WORK/qov.log"
+  printf '"qov_com_port"="%s"\r\n' "$PTY"
+  printf '"wait_time_after_start_s"=dword:00000001\r\n'
+  printf '"check_addr_count"=dword:00000002\r\n'
+  printf '"check_addr_0"="HTTP - 127.0.0.1:%s/check"\r\n' "$PORT"
+  printf '"check_addr_1"="ICMP - 127.0.0.1"\r\n'
+  printf '"check_ok_period_s"=dword:00000001\r\n'
+  printf '"check_fail_period_s"=dword:00000001\r\n'
+  printf '"check_fail_loop_count"=dword:00000001\r\n'
+  printf '"reset_modem"=dword:00000001\r\n'
+  printf '"life_beakon_period_ms"=dword:000003e8\r\n'
+} >"$WORK/qov.reg"
+NOTIFY_SOCKET=$WORK/notify.sock WATCHDOG_USEC=1000000 "$DAEMON" --config "$WORK/qov.reg" 2>"$WORK/daemon.err" &
+DAEMON_PID=$!
+PIDS+=("$DAEMON_PID")
+wait_log "Service started" 10
+wait_log "QOV COM port open ok ($PTY)" 10
+wait_log "QOV timer init ok" 10
+wait_log "ping ok" 15 2
+grep -q ' /check 200$' "$WORK/http.requests" || fail "the HTTP target saw no request"
+grep -qx 'READY=1|STATUS=Running' "$WORK/notify.log" || fail "no READY: $(cat "$WORK/notify.log")"
+for _ in $(seq 50); do [ "$(grep -cx 'WATCHDOG=1' "$WORK/notify.log")" -ge 2 ] && break; sleep 0.1; done
+[ "$(grep -cx 'WATCHDOG=1' "$WORK/notify.log")" -ge 2 ] || fail "systemd's watchdog was not fed"
+
+kill -HUP "$DAEMON_PID"
+sleep 0.3
+kill -0 "$DAEMON_PID" 2>/dev/null || fail "SIGHUP ended the daemon"
+
+# The HTTP target fails; ICMP to 127.0.0.1 still answers, so cycles pass.
+echo 503 >"$WORK/http.mode"
+oks=$(messages | grep -cxF "ping ok")
+wait_log "ping ok" 10 $((oks + 2))
+# Restarted with ICMP to a reserved address no host can answer (240/4 is
+# never routed), every cycle fails and the first escalation resets the modem.
+kill -TERM "$DAEMON_PID"
+wait "$DAEMON_PID" || fail "daemon exit $?"
+sed -i 's/"check_addr_1"=.*/"check_addr_1"="ICMP - 240.0.0.1"\r/' "$WORK/qov.reg"
+printf '"check_wait_resp_s"=dword:00000001\r\n' >>"$WORK/qov.reg"
+NOTIFY_SOCKET=$WORK/notify.sock "$DAEMON" --config "$WORK/qov.reg" 2>>"$WORK/daemon.err" &
+DAEMON_PID=$!
+PIDS+=("$DAEMON_PID")
+wait_log "modem reset ok" 30
+for _ in $(seq 30); do [[ "$(frames)" =~ \ 2\  ]] && break; sleep 0.1; done
+[[ "$(frames)" =~ \ 2\  ]] || fail "no modem-reset frame: $(frames)"
+
+t0=$(date +%s%N)
+kill -TERM "$DAEMON_PID"
+rc=0; wait "$DAEMON_PID" || rc=$?
+t1=$(date +%s%N)
+[ "$rc" = 0 ] || fail "daemon exit $rc"
+log "stopped $(((t1 - t0) / 1000000)) ms after SIGTERM; frames: $(frames)"
+[ "$(messages | tail -n 1)" = "Service stopped" ] || fail "last line '$(messages | tail -n 1)'"
+grep -qxF "QOV timer stop ok" <(messages) || fail "no timer stop"
+[[ "$(frames)" =~ 4\ $ ]] || fail "the timer stop was not the last frame: $(frames)"
+grep -q '^STOPPING=1|STATUS=Stopping|EXTEND_TIMEOUT_USEC=' "$WORK/notify.log" || fail "no STOPPING: $(cat "$WORK/notify.log")"
+log "PASS"
