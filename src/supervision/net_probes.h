@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/leavable_call.h"
 #include "supervision/checker.h"
 
 namespace qov::supervision {
@@ -13,9 +14,9 @@ namespace qov::supervision {
 // the checker for good.
 inline constexpr std::uint32_t kHttpProbeTimeoutMs = 30000;
 
-// Each probe runs on a helper thread of its own, so that a stop never waits
-// for a name look-up, an echo or an HTTP request: the checker gives up on it
-// within a quarter second and the helper finishes alone.
+// Each probe runs on a helper thread, so that a stop never waits for a name
+// look-up, an echo or an HTTP request: the checker gives up on it within a
+// quarter second and the helper finishes alone.
 class NetProbes final : public Probes {
  public:
   explicit NetProbes(std::uint32_t http_timeout_ms = kHttpProbeTimeoutMs) : http_timeout_ms_(http_timeout_ms) {}
@@ -26,6 +27,7 @@ class NetProbes final : public Probes {
 
  private:
   std::uint32_t http_timeout_ms_;
+  platform::LeavableWorker worker_;
 };
 
 }  // namespace qov::supervision

@@ -203,7 +203,7 @@ class HangingProbes final : public supervision::Probes {
   };
   bool Hang(const std::atomic<bool>& stop) {
     auto gate = gate_;
-    return platform::RunLeavable(
+    return worker_.Run(
                [gate] {
                  ++gate->entered;
                  std::unique_lock lock(gate->mutex);
@@ -215,6 +215,7 @@ class HangingProbes final : public supervision::Probes {
         .value_or(false);
   }
   std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
+  platform::LeavableWorker worker_;
 };
 
 class RunningModuleTest : public ::testing::Test {
