@@ -93,6 +93,7 @@ LoadResult LoadConfig(platform::Registry& registry) {
   ReadCheckAddresses(r, p);
   r.Flag("system_load_log_enable", p.system_load_log_enable);
   r.Int("system_load_log_period_s", p.system_load_log_period_s);
+  r.Int("check_settle_after_reset_s", p.check_settle_after_reset_s);
   return result;
 }
 

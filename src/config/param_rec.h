@@ -38,6 +38,9 @@ struct TParamRec {
   std::int32_t life_beakon_period_ms = 60000;
   bool system_load_log_enable = false;
   std::int32_t system_load_log_period_s = 300;
+  // Seconds after a modem reset or a successful dial during which failed
+  // cycles are logged but not counted; 0 (the default) counts them all.
+  std::int32_t check_settle_after_reset_s = 0;
 };
 
 }  // namespace qov::config

@@ -42,13 +42,16 @@ void TOSMonitorThread::RunCheckCycle() {
     ctx_.log.Write("ping ok");
     return;
   }
-  CountFailure();
+  // While a repair settles (a modem coming back, a fresh dial) failures are
+  // logged but not counted, so the repair is not repeated while it boots.
+  const bool settling = ctx_.flags.Settling(ctx_.clock.NowMs());
+  if (!settling) CountFailure();
   ctx_.flags.last_check_ok = false;
   ctx_.flags.connection_up = false;  // the supervisor redials
   ctx_.log.Write("ping fail");
   // Only a failed cycle can escalate: with a threshold of 0 or less, or a
   // negative modem-reset allowance, a passing check must not reset anything.
-  Escalate();
+  if (!settling) Escalate();
 }
 
 std::optional<bool> TOSMonitorThread::ProbeAddresses() {
@@ -94,6 +97,7 @@ void TOSMonitorThread::Escalate() {
 }
 
 void TOSMonitorThread::RequestModemReset() {
+  ctx_.flags.SettleFor(ctx_.clock.NowMs(), ctx_.params.check_settle_after_reset_s);
   if (ctx_.control) ctx_.control->modem_reset_request = true;
 }
 

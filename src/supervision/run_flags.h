@@ -2,6 +2,9 @@
 #pragma once
 
 #include <atomic>
+#include <limits>
+
+#include "platform/clock.h"
 
 namespace qov::supervision {
 
@@ -14,6 +17,20 @@ struct RunFlags {
   std::atomic<bool> checker_started{false};
   // Written by the checker: outcome of the last check cycle.
   std::atomic<bool> last_check_ok{true};
+  // Until this tick failed cycles do not count towards an escalation: moved
+  // on by the checker at a modem reset and by the supervisor at a dial.
+  std::atomic<platform::Tick> settle_until{std::numeric_limits<platform::Tick>::min()};
+
+  // Starts a settle time of `seconds` from `now` (nothing for 0 or less);
+  // never shortens one already running.
+  void SettleFor(platform::Tick now, std::int32_t seconds) {
+    if (seconds <= 0) return;
+    const platform::Tick until = platform::DeadlineAfterSeconds(now, seconds);
+    platform::Tick current = settle_until.load();
+    while (current < until && !settle_until.compare_exchange_weak(current, until)) {
+    }
+  }
+  bool Settling(platform::Tick now) const { return now < settle_until.load(); }
 };
 
 }  // namespace qov::supervision

@@ -83,6 +83,7 @@ void TSupervisorThread::BringConnectionUp() {
     if (Dial()) {
       ctx_.log.Write("Open Internet-connection " + quoted);
       ctx_.flags.connection_up = true;
+      ctx_.flags.SettleFor(ctx_.clock.NowMs(), p.check_settle_after_reset_s);
       if (!ctx_.flags.checker_started) StartChecker();
     } else {
       ctx_.log.Write("Unable to open Internet-connection " + quoted);

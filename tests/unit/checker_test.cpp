@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <memory>
 
 #include "support/fake_clock.h"
@@ -125,6 +126,26 @@ TEST_F(CheckerTest, AlwaysReachedThresholdsEscalateOnlyAfterFailedCycles) {
   RunFor(params.check_ok_period_s * 1000 + 2 * params.check_fail_period_s * 1000 + 1000);
   EXPECT_EQ(log.Count("ping fail"), 4);
   EXPECT_EQ(modem_resets, (std::vector<int>{1, 2, 3, 4}));
+}
+
+// After a modem reset, failed cycles within the settle time are logged but
+// not counted, so the modem is not reset again while it boots; then they
+// count again. Without a settle time every failure counts (as before).
+TEST_F(CheckerTest, SettleTimeKeepsFailuresUncountedThenCountsThemAgain) {
+  params.reset_modem = true;
+  params.check_fail_loop_count = 2;
+  for (const auto& [settle_s, expected] :
+       {std::pair{0, std::vector<int>{3, 5, 7, 9, 11}}, std::pair{150, std::vector<int>{3, 7, 11}}}) {
+    SCOPED_TRACE(settle_s);
+    log.Clear();
+    modem_resets.clear();
+    flags.last_check_ok = true;
+    flags.settle_until = std::numeric_limits<Tick>::min();
+    params.check_settle_after_reset_s = settle_s;
+    RunFor(params.check_ok_period_s * 1000 + 9 * params.check_fail_period_s * 1000 + 5000);
+    EXPECT_EQ(log.Count("ping fail"), 11) << "every failure is still logged";
+    EXPECT_EQ(modem_resets, expected);
+  }
 }
 
 // The echo time-out is computed in 64 bits and bounded, so a negative or

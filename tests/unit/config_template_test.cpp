@@ -28,7 +28,7 @@ int ImportReg(const std::string& path, platform::MemoryRegistry& reg) {
 
 TEST(ConfigTemplate, ListsEveryValueWithItsDefault) {
   platform::MemoryRegistry reg;
-  ASSERT_EQ(ImportReg(QOV_SOURCE_DIR "/config/qov_lumo_defaults.reg", reg), 22);
+  ASSERT_EQ(ImportReg(QOV_SOURCE_DIR "/config/qov_lumo_defaults.reg", reg), 23);
   const LoadResult loaded = LoadConfig(reg);
   EXPECT_TRUE(loaded.wrong_type_values.empty());
   const TParamRec defaults;
@@ -57,6 +57,7 @@ TEST(ConfigTemplate, ListsEveryValueWithItsDefault) {
   EXPECT_EQ(p.life_beakon_period_ms, defaults.life_beakon_period_ms);
   EXPECT_EQ(p.system_load_log_enable, defaults.system_load_log_enable);
   EXPECT_EQ(p.system_load_log_period_s, defaults.system_load_log_period_s);
+  EXPECT_EQ(p.check_settle_after_reset_s, defaults.check_settle_after_reset_s);
 }
 
 TEST(ConfigTemplate, DialUpExampleLoadsCleanly) {

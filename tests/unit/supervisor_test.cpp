@@ -203,6 +203,15 @@ TEST_F(SupervisorTest, DialModeDialsAtOnceAndStartsTheChecker) {
   EXPECT_EQ(checker_starts_, (std::vector<platform::Tick>{5000}));
 }
 
+TEST_F(SupervisorTest, ASuccessfulDialStartsTheSettleTime) {
+  Dword("connection_need_dial", 1);
+  Text("connection_name", "isp");
+  Dword("check_settle_after_reset_s", 120);
+  RunUntil(5000 + 1000);
+  EXPECT_TRUE(flags_.Settling(5000 + 119000));
+  EXPECT_FALSE(flags_.Settling(5000 + 120000 + 1));
+}
+
 TEST_F(SupervisorTest, FailedDialIsRetriedEveryPass) {
   Dword("connection_need_dial", 1);
   Text("connection_name", "isp");
