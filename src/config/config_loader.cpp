@@ -94,6 +94,7 @@ LoadResult LoadConfig(platform::Registry& registry) {
   r.Flag("system_load_log_enable", p.system_load_log_enable);
   r.Int("system_load_log_period_s", p.system_load_log_period_s);
   r.Int("check_settle_after_reset_s", p.check_settle_after_reset_s);
+  r.Int("reset_comp_max_per_day", p.reset_comp_max_per_day);
   return result;
 }
 

@@ -8,7 +8,7 @@ namespace qov::config {
 
 LogWriter::LogWriter(TimestampFn timestamp, platform::Clock& clock, MoveFn move)
     : timestamp_(std::move(timestamp)), clock_(clock), move_(std::move(move)) {}
-LogWriter::LogWriter() : LogWriter(platform::LocalDateTimeText) {}
+LogWriter::LogWriter() : LogWriter([] { return platform::LocalDateTimeText(); }) {}
 
 void LogWriter::Configure(std::string path, std::int32_t max_size) {
   std::lock_guard lock(mutex_);

@@ -41,6 +41,8 @@ struct TParamRec {
   // Seconds after a modem reset or a successful dial during which failed
   // cycles are logged but not counted; 0 (the default) counts them all.
   std::int32_t check_settle_after_reset_s = 0;
+  // Computer resets allowed in any 24 hours; 0 (the default) sets no limit.
+  std::int32_t reset_comp_max_per_day = 0;
 };
 
 }  // namespace qov::config

@@ -22,4 +22,15 @@ std::string LocalDateTimeText() {
   return text;
 }
 
+std::string LocalDateTimeText(std::int64_t utc_seconds) {
+  const time_t t = static_cast<time_t>(utc_seconds);
+  tm local{};
+  localtime_r(&t, &local);
+  char text[128] = {};
+  strftime(text, sizeof text, "%x %X", &local);
+  return text;
+}
+
+std::int64_t UtcNowSeconds() { return static_cast<std::int64_t>(::time(nullptr)); }
+
 }  // namespace qov::platform

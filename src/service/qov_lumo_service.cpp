@@ -37,11 +37,13 @@ void ServiceController(std::uint32_t code) {
 }
 
 Tqov_lumo_service::Tqov_lumo_service(platform::ServiceControl& sc, platform::Clock& clock,
-                                     platform::Registry& registry, std::shared_ptr<supervision::Probes> probes)
+                                     platform::Registry& registry, std::shared_ptr<supervision::Probes> probes,
+                                     platform::StateStore* state)
     : TService(sc, kServiceName),
       clock_(clock),
       registry_(registry),
-      probes_(probes ? std::move(probes) : std::make_shared<supervision::NetProbes>()) {
+      probes_(probes ? std::move(probes) : std::make_shared<supervision::NetProbes>()),
+      state_(state ? *state : platform::SystemStateStore()) {
   settings.display_name = "QOV Lumo Service";
   settings.allow_pause = false;
   SetOnStart([this](TService& s, bool& f) { ServiceStart(s, f); });
@@ -67,7 +69,7 @@ void Tqov_lumo_service::ServiceStart(TService&, bool& started) {
   rt.port = std::make_unique<device::TComPort>();
   rt.supervisor = std::make_unique<supervision::TSupervisorThread>(
       supervision::SupervisorContext{rt.clock, rt.registry, rt.log, rt.params, rt.flags},
-      MakeSupervisorSeams(rt, probes_, start_thread_));
+      MakeSupervisorSeams(rt, probes_, start_thread_, state_));
   // A thread that cannot be created is a start failure: the error leaves
   // the handler before `started` is set. Nothing runs then, so nothing is kept.
   try {

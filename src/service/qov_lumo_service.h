@@ -8,6 +8,7 @@
 
 #include "platform/clock.h"
 #include "platform/registry.h"
+#include "platform/state_store.h"
 #include "service/runtime.h"
 #include "service/service.h"
 #include "supervision/checker.h"
@@ -21,9 +22,10 @@ inline constexpr const char* kDescription = "QOV Lumo watchdog timer control ser
 
 class Tqov_lumo_service final : public TService {
  public:
-  // `probes` serve the checks of every run (the network's by default).
+  // `probes` serve the checks of every run (the network's by default);
+  // `state` keeps what outlives a run (the system's by default).
   Tqov_lumo_service(platform::ServiceControl& sc, platform::Clock& clock, platform::Registry& registry,
-                    std::shared_ptr<supervision::Probes> probes = nullptr);
+                    std::shared_ptr<supervision::Probes> probes = nullptr, platform::StateStore* state = nullptr);
   ~Tqov_lumo_service() override;
 
   platform::ControlCallback GetServiceController() const override;
@@ -44,6 +46,7 @@ class Tqov_lumo_service final : public TService {
   platform::Clock& clock_;
   platform::Registry& registry_;
   std::shared_ptr<supervision::Probes> probes_;
+  platform::StateStore& state_;
   platform::ThreadStarter start_thread_ = platform::StartThread;
   std::unique_ptr<Runtime> runtime_;
   // True once a stop has freed every thread; otherwise the run's shared

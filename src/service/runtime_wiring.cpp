@@ -3,23 +3,32 @@
 #include <memory>
 
 #include "platform/host_watchdog.h"
+#include "platform/local_time.h"
 #include "platform/process.h"
+#include "platform/state_store.h"
 #include "supervision/load_line.h"
 #include "supervision/program_control.h"
 
 namespace qov::service {
 
 supervision::SupervisorSeams MakeSupervisorSeams(Runtime& rt, std::shared_ptr<supervision::Probes> probes,
-                                                 platform::ThreadStarter start_thread) {
+                                                 platform::ThreadStarter start_thread, platform::StateStore& state) {
   supervision::SupervisorSeams s;
   s.make_control_thread = [&rt] {
     return std::make_unique<device::TQOVControlThread>(
         device::DeviceContext{rt.clock, rt.log, rt.params, *rt.port, rt.mailbox});
   };
-  s.make_checker = [&rt, probes](device::TQOVControlThread* control) {
+  auto history = std::make_shared<supervision::ResetHistory>(state, platform::UtcNowSeconds);
+  s.make_checker = [&rt, probes, history](device::TQOVControlThread* control) {
     auto program = std::make_shared<supervision::ProgramControl>(supervision::SystemUserSession(), rt.log, rt.params);
     return std::make_unique<supervision::TOSMonitorThread>(supervision::CheckerContext{
-        rt.clock, rt.log, rt.params, rt.flags, control, *probes, [program](const std::atomic<bool>& stop) { program->Step(stop); }});
+        rt.clock, rt.log, rt.params, rt.flags, control, *probes,
+        [program](const std::atomic<bool>& stop) { program->Step(stop); }, history.get()});
+  };
+  s.previous_reset_report = [history]() -> std::optional<std::string> {
+    const auto last = history->TakeUnreported();
+    if (!last) return std::nullopt;
+    return "Previous computer reset: " + platform::LocalDateTimeText(last->utc_seconds) + " (" + last->reason + ")";
   };
   s.start_thread = std::move(start_thread);
   // Used by the supervisor thread only.

@@ -39,9 +39,12 @@ void TOSMonitorThread::RunCheckCycle() {
   if (!answered) return;
   if (*answered) {
     ctx_.flags.last_check_ok = true;
+    failed_in_row_ = 0;
+    modem_resets_in_row_ = 0;
     ctx_.log.Write("ping ok");
     return;
   }
+  ++failed_in_row_;
   // While a repair settles (a modem coming back, a fresh dial) failures are
   // logged but not counted, so the repair is not repeated while it boots.
   const bool settling = ctx_.flags.Settling(ctx_.clock.NowMs());
@@ -97,12 +100,29 @@ void TOSMonitorThread::Escalate() {
 }
 
 void TOSMonitorThread::RequestModemReset() {
+  ++modem_resets_in_row_;
   ctx_.flags.SettleFor(ctx_.clock.NowMs(), ctx_.params.check_settle_after_reset_s);
   if (ctx_.control) ctx_.control->modem_reset_request = true;
 }
 
 void TOSMonitorThread::RequestComputerReset() {
-  if (ctx_.control) ctx_.control->pc_reset_request = true;
+  if (!ctx_.control) return;
+  // The guard against a reboot loop: beyond the day's allowance the reset
+  // is not sent; modem resets go on where they are enabled.
+  const std::int32_t allowed = ctx_.params.reset_comp_max_per_day;
+  if (ctx_.history && allowed > 0) {
+    const int sent = ctx_.history->CountLastDay();
+    if (sent >= allowed) {
+      ctx_.log.Write("reset pc suppressed (" + std::to_string(sent) + " in 24 h)");
+      return;
+    }
+  }
+  // Stored before the command can go out: the reset ends this run.
+  if (ctx_.history) {
+    ctx_.history->Record(std::to_string(failed_in_row_) + " failed cycles in a row, " +
+                         std::to_string(modem_resets_in_row_) + " modem resets");
+  }
+  ctx_.control->pc_reset_request = true;
 }
 
 }  // namespace qov::supervision

@@ -14,6 +14,7 @@
 #include "device/control_thread.h"
 #include "platform/clock.h"
 #include "platform/worker_thread.h"
+#include "supervision/reset_history.h"
 #include "supervision/run_flags.h"
 
 namespace qov::supervision {
@@ -41,6 +42,8 @@ struct CheckerContext {
   Probes& probes;
   // One program-control step.
   std::function<void(const std::atomic<bool>& stop)> program_control_step;
+  // Where computer resets are recorded and counted; may be null.
+  ResetHistory* history = nullptr;
 };
 
 class TOSMonitorThread final : public platform::WorkerThread {
@@ -64,6 +67,9 @@ class TOSMonitorThread final : public platform::WorkerThread {
   // Thread-local state of the body; both deadlines start due.
   std::int32_t fail_counter_ = 0;
   std::int32_t modem_reset_counter_ = 0;
+  // Since the last passing cycle: the reason a computer reset gives.
+  std::int32_t failed_in_row_ = 0;
+  std::int32_t modem_resets_in_row_ = 0;
   platform::Tick next_check_ = kDueAtOnce;
   platform::Tick next_program_check_ = kDueAtOnce;
   static constexpr platform::Tick kDueAtOnce = std::numeric_limits<platform::Tick>::min();

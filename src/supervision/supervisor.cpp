@@ -70,6 +70,7 @@ void TSupervisorThread::LoadConfiguration() {
   ctx_.log.Configure(ctx_.params.log_file_path, ctx_.params.log_file_max_size);
   ctx_.log.Open();
   ctx_.log.Write("Service started");
+  if (auto line = seams_.previous_reset_report()) ctx_.log.Write(*line);
   for (const auto& name : loaded.wrong_type_values) ctx_.log.Write(config::WrongTypeMessage(name));
 }
 

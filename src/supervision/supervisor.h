@@ -35,6 +35,9 @@ struct SupervisorSeams {
   // Tell the host's own watchdog (systemd's) that the service is alive;
   // called on every pass and during the start-up delay.
   std::function<void()> feed_host_watchdog = [] {};
+  // The line about the last computer reset, once after it (logged after
+  // "Service started"); nothing otherwise.
+  std::function<std::optional<std::string>()> previous_reset_report = [] { return std::nullopt; };
   // Take the first CPU sample (at the supervisor's start).
   std::function<void()> prime_system_load = [] {};
   // The text after "System Load: CPU - ", or nothing when no sample could be had.

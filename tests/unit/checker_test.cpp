@@ -5,6 +5,7 @@
 #include <limits>
 #include <memory>
 
+#include "platform/memory_registry.h"
 #include "support/fake_clock.h"
 #include "support/fake_probes.h"
 #include "support/fake_serial_port.h"
@@ -25,7 +26,8 @@ class CheckerTest : public ::testing::Test {
   void RunFor(Tick ms) {
     const Tick end = clock.NowMs() + ms;
     TOSMonitorThread checker(CheckerContext{clock, log, params, flags, with_control ? &control : nullptr, probes,
-                                            [this](const std::atomic<bool>&) { program_steps.push_back(clock.NowMs()); }});
+                                            [this](const std::atomic<bool>&) { program_steps.push_back(clock.NowMs()); },
+                                            history});
     clock.OnSleep([&](Tick now) {
       if (control.modem_reset_request.exchange(false)) modem_resets.push_back(Cycles());
       if (control.pc_reset_request.exchange(false)) pc_resets.push_back(Cycles());
@@ -53,6 +55,7 @@ class CheckerTest : public ::testing::Test {
   device::RcvMailbox mailbox;
   device::TQOVControlThread control{device::DeviceContext{clock, log, params, port, mailbox}};
   bool with_control = true;
+  ResetHistory* history = nullptr;
   std::vector<Tick> program_steps;
   std::vector<int> modem_resets;
   std::vector<int> pc_resets;
@@ -146,6 +149,45 @@ TEST_F(CheckerTest, SettleTimeKeepsFailuresUncountedThenCountsThemAgain) {
     EXPECT_EQ(log.Count("ping fail"), 11) << "every failure is still logged";
     EXPECT_EQ(modem_resets, expected);
   }
+}
+
+// The reboot-loop guard: computer resets beyond the day's allowance are not
+// sent, also across a restart (the reset ends the run that counted it);
+// modem resets go on. Every reset that goes out is recorded with its reason
+// before it is requested.
+TEST_F(CheckerTest, RebootLoopGuardSuppressesResetsBeyondTheDaysAllowance) {
+  platform::MemoryRegistry state_registry;
+  auto state = platform::RegistryStateStore(state_registry);
+  std::int64_t wall = 1'800'000'000;
+  ResetHistory record(*state, [&] { return wall; });
+  history = &record;
+  params.reset_modem = true;
+  params.reset_comp = true;
+  params.check_fail_loop_count = 1;
+  params.check_fail_loop_count_before_reset_comp = 0;  // every modem reset brings a computer reset
+  params.reset_comp_max_per_day = 1;
+  RunFor(params.check_ok_period_s * 1000 + 4 * params.check_fail_period_s * 1000 + 5000);
+  EXPECT_EQ(modem_resets, (std::vector<int>{2, 3, 4, 5, 6})) << "modem resets go on";
+  EXPECT_EQ(pc_resets, (std::vector<int>{2}));
+  EXPECT_EQ(log.Count("reset pc suppressed (1 in 24 h)"), 4);
+  const auto last = ResetHistory(*state, [&] { return wall; }).TakeUnreported();
+  ASSERT_TRUE(last);
+  EXPECT_EQ(last->reason, "2 failed cycles in a row, 1 modem resets");
+
+  // The next run (after the reset) still counts it, until a day has passed.
+  log.Clear();
+  modem_resets.clear();
+  pc_resets.clear();
+  flags.last_check_ok = true;
+  RunFor(params.check_ok_period_s * 1000 + 2 * params.check_fail_period_s * 1000 + 5000);
+  EXPECT_TRUE(pc_resets.empty());
+  EXPECT_EQ(log.Count("reset pc suppressed (1 in 24 h)"), 3);
+  wall += 24 * 3600;
+  log.Clear();
+  flags.last_check_ok = true;
+  RunFor(params.check_ok_period_s * 1000 + 2 * params.check_fail_period_s * 1000 + 5000);
+  EXPECT_EQ(pc_resets.size(), 1u) << "a day later one is allowed again";
+  EXPECT_EQ(log.Count("reset pc suppressed (1 in 24 h)"), 2);
 }
 
 // The echo time-out is computed in 64 bits and bounded, so a negative or

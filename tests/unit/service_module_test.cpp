@@ -235,10 +235,11 @@ class RunningModuleTest : public ::testing::Test {
   test::TempDir dir;
   const std::string log_path = dir.File("qov.log");
   std::shared_ptr<test::FakeProbes> fake_probes = std::make_shared<test::FakeProbes>();
+  std::unique_ptr<platform::StateStore> state = platform::RegistryStateStore(reg);
 };
 
 TEST_F(RunningModuleTest, StopAfterStartTakesEveryThreadDownAndLogsStoppedLast) {
-  Tqov_lumo_service module{scm, clock, reg, fake_probes};
+  Tqov_lumo_service module{scm, clock, reg, fake_probes, state.get()};
   bool started = false;
   module.ServiceStart(module, started);
   EXPECT_TRUE(started);
@@ -262,7 +263,7 @@ TEST_F(RunningModuleTest, StopWhileAProbeHangsEndsEveryThreadAndLeavesOnlyThePro
   reg.SetDword(config::kConfigKey, "reset_modem", 1);
   reg.SetDword(config::kConfigKey, "check_fail_loop_count", 0);
   auto probes = std::make_shared<HangingProbes>();
-  Tqov_lumo_service module{scm, clock, reg, probes};
+  Tqov_lumo_service module{scm, clock, reg, probes, state.get()};
   bool started = false;
   module.ServiceStart(module, started);
   while (probes->Entered() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -287,7 +288,7 @@ TEST_F(RunningModuleTest, StopWhileAProbeHangsEndsEveryThreadAndLeavesOnlyThePro
 }
 
 TEST_F(RunningModuleTest, FailedThreadCreationInTheStartHandlerIsAStartFailure) {
-  Tqov_lumo_service module{scm, clock, reg, fake_probes};
+  Tqov_lumo_service module{scm, clock, reg, fake_probes, state.get()};
   module.SetThreadStarter([](platform::WorkerThread&) { throw std::runtime_error("CreateThread failed"); });
   bool started = true;
   EXPECT_THROW(module.ServiceStart(module, started), std::runtime_error);

@@ -141,6 +141,17 @@ TEST_F(SupervisorTest, HostWatchdogIsFedThroughTheDelayAndEveryPass) {
   EXPECT_GE(feeds.back(), 5000 + 69000);
 }
 
+TEST_F(SupervisorTest, TheLastComputerResetIsLoggedRightAfterServiceStarted) {
+  seams_.previous_reset_report = [] { return std::optional<std::string>("Previous computer reset: then (why)"); };
+  Text("reset_modem", "wrong type");
+  RunUntil(5000 + 500);
+  const auto texts = Texts();
+  ASSERT_GE(texts.size(), 3u);
+  EXPECT_EQ(texts[0], "Service started");
+  EXPECT_EQ(texts[1], "Previous computer reset: then (why)");
+  EXPECT_EQ(texts[2], "Invalid data type for 'reset_modem', default kept");
+}
+
 TEST_F(SupervisorTest, DefaultDelayIsTenMinutes) {
   RunUntil(5000 + 1000);
   EXPECT_EQ(Texts(), (std::vector<std::string>{"Service started", "Wait 10 min after start"}));

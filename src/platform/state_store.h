@@ -1,0 +1,34 @@
+// Values the service keeps across its runs (and across the computer resets
+// that end them): a few named texts.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/registry.h"
+
+namespace qov::platform {
+
+class StateStore {
+ public:
+  virtual ~StateStore() = default;
+  virtual std::optional<std::string> Get(const std::string& name) = 0;
+  // True when the value is stored for good (flushed, where that applies).
+  virtual bool Set(const std::string& name, const std::string& value) = 0;
+};
+
+// The service's State key, "\Software\Vopa\QOV Lumo\State", in `registry`.
+inline constexpr const char* kStateKey = "\\Software\\Vopa\\QOV Lumo\\State";
+std::unique_ptr<StateStore> RegistryStateStore(Registry& registry);
+
+// Where this system keeps the service's state: the State key on Windows,
+// the file /var/lib/qov_lumo/state on Linux.
+StateStore& SystemStateStore();
+
+#ifndef _WIN32
+// The Linux form: the file "state" in `dir`, made when first written.
+std::unique_ptr<StateStore> FileStateStore(std::string dir);
+#endif
+
+}  // namespace qov::platform

@@ -1,0 +1,10 @@
+#include "platform/state_store.h"
+
+namespace qov::platform {
+
+StateStore& SystemStateStore() {
+  static const std::unique_ptr<StateStore> store = RegistryStateStore(SystemRegistry());
+  return *store;
+}
+
+}  // namespace qov::platform

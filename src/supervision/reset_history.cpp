@@ -1,0 +1,86 @@
+#include "supervision/reset_history.h"
+
+#include <algorithm>
+#include <charconv>
+#include <utility>
+
+namespace qov::supervision {
+namespace {
+
+constexpr const char* kTimes = "reset_comp_times";
+constexpr const char* kLastTime = "last_reset_time";
+constexpr const char* kLastReason = "last_reset_reason";
+constexpr const char* kLastReported = "last_reset_reported";
+// More than any sane limit per day; bounds the stored text.
+constexpr std::size_t kMaxTimes = 256;
+
+std::optional<std::int64_t> ParseSeconds(std::string_view text) {
+  std::int64_t v = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return v;
+}
+
+}  // namespace
+
+ResetHistory::ResetHistory(platform::StateStore& store, std::function<std::int64_t()> utc_now)
+    : store_(store), utc_now_(std::move(utc_now)) {}
+
+std::vector<std::int64_t> ResetHistory::LoadTimes() {
+  std::vector<std::int64_t> times;
+  const std::string text = store_.Get(kTimes).value_or("");
+  std::size_t from = 0;
+  while (from < text.size()) {
+    const std::size_t comma = std::min(text.find(',', from), text.size());
+    if (auto t = ParseSeconds(std::string_view(text).substr(from, comma - from))) times.push_back(*t);
+    from = comma + 1;
+  }
+  return times;
+}
+
+void ResetHistory::StoreTimes(const std::vector<std::int64_t>& times) {
+  std::string text;
+  for (const std::int64_t t : times) text += (text.empty() ? "" : ",") + std::to_string(t);
+  store_.Set(kTimes, text);
+}
+
+int ResetHistory::CountLastDay() {
+  const std::int64_t now = utc_now_();
+  std::vector<std::int64_t> kept;
+  bool changed = false;
+  for (std::int64_t t : LoadTimes()) {
+    if (t > now) {
+      t = now;  // from a clock that ran ahead: counts from now on
+      changed = true;
+    }
+    if (now - t < kResetWindowSeconds) {
+      kept.push_back(t);
+    } else {
+      changed = true;
+    }
+  }
+  if (changed) StoreTimes(kept);
+  return static_cast<int>(kept.size());
+}
+
+void ResetHistory::Record(const std::string& reason) {
+  CountLastDay();  // drops what has left the window
+  std::vector<std::int64_t> times = LoadTimes();
+  const std::int64_t now = utc_now_();
+  times.push_back(now);
+  if (times.size() > kMaxTimes) times.erase(times.begin(), times.end() - kMaxTimes);
+  StoreTimes(times);
+  store_.Set(kLastTime, std::to_string(now));
+  store_.Set(kLastReason, reason);
+  store_.Set(kLastReported, "0");
+}
+
+std::optional<ResetRecord> ResetHistory::TakeUnreported() {
+  if (store_.Get(kLastReported).value_or("1") != "0") return std::nullopt;
+  const auto time = ParseSeconds(store_.Get(kLastTime).value_or(""));
+  if (!time) return std::nullopt;
+  store_.Set(kLastReported, "1");
+  return ResetRecord{*time, store_.Get(kLastReason).value_or("")};
+}
+
+}  // namespace qov::supervision

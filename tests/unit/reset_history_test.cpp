@@ -1,0 +1,73 @@
+// The record of computer resets that outlives each run: the reboot-loop
+// guard's count over the last day, across restarts and wall-clock changes,
+// and the last reset's report at the next start.
+#include "supervision/reset_history.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/memory_registry.h"
+
+namespace qov::supervision {
+namespace {
+
+constexpr std::int64_t kHour = 3600;
+constexpr std::int64_t kDay = 24 * kHour;
+constexpr std::int64_t kStart = 1'800'000'000;
+
+class ResetHistoryTest : public ::testing::Test {
+ protected:
+  // A fresh object over the same store, as the next run after a reset makes.
+  ResetHistory Restarted() { return ResetHistory(*store, [this] { return now; }); }
+
+  platform::MemoryRegistry registry;
+  std::unique_ptr<platform::StateStore> store = platform::RegistryStateStore(registry);
+  std::int64_t now = kStart;
+};
+
+TEST_F(ResetHistoryTest, CountsTheLastDayAcrossRestartsAndLetsOldResetsGo) {
+  Restarted().Record("11 failed cycles in a row, 3 modem resets");
+  now += kHour;
+  EXPECT_EQ(Restarted().CountLastDay(), 1);
+  Restarted().Record("again");
+  now += kDay - kHour - 1;  // one second before the first leaves the window
+  EXPECT_EQ(Restarted().CountLastDay(), 2);
+  now += 1;
+  EXPECT_EQ(Restarted().CountLastDay(), 1);
+  now += kHour;
+  EXPECT_EQ(Restarted().CountLastDay(), 0);
+}
+
+// A clock set back by a day makes the stored resets lie in the future: they
+// still count (setting the clock back never unlocks the guard) and leave the
+// window a day after they were first seen so.
+TEST_F(ResetHistoryTest, AClockSetBackNeitherUnlocksNorLocksForGood) {
+  Restarted().Record("r");
+  now -= kDay;
+  EXPECT_EQ(Restarted().CountLastDay(), 1);
+  now += kDay - 1;
+  EXPECT_EQ(Restarted().CountLastDay(), 1);
+  now += 1;
+  EXPECT_EQ(Restarted().CountLastDay(), 0);
+}
+
+TEST_F(ResetHistoryTest, TheLastResetIsReportedOnceAtTheNextStart) {
+  EXPECT_EQ(Restarted().TakeUnreported(), std::nullopt);
+  Restarted().Record("21 failed cycles in a row, 2 modem resets");
+  now += 300;
+  const auto report = Restarted().TakeUnreported();
+  ASSERT_TRUE(report);
+  EXPECT_EQ(report->utc_seconds, kStart);
+  EXPECT_EQ(report->reason, "21 failed cycles in a row, 2 modem resets");
+  EXPECT_EQ(Restarted().TakeUnreported(), std::nullopt) << "once";
+  EXPECT_EQ(Restarted().CountLastDay(), 1) << "the guard's count is not touched by the report";
+}
+
+TEST_F(ResetHistoryTest, DamagedStateCountsOnlyWhatItCanRead) {
+  store->Set("reset_comp_times", "x," + std::to_string(kStart) + ",,-,99999999999999999999999");
+  store->Set("last_reset_reported", "0");
+  EXPECT_EQ(Restarted().CountLastDay(), 1);
+  EXPECT_EQ(Restarted().TakeUnreported(), std::nullopt) << "no time stored: nothing to report";
+}
+
+}  // namespace
+}  // namespace qov::supervision
