@@ -618,7 +618,9 @@ def phase_idle(a, work, results):
             service_pid = int(wine["service"])
             server_pid = int(wine["wineserver"])
             wine_windows = [Window("wine_service", service_pid), Window("wineserver", server_pid)]
-            others = [p for p in wine_prefix_pids(prefix) if p not in (service_pid, server_pid)]
+            # The simulator inherits WINEPREFIX from the scenario helpers but is no Wine process.
+            others = [p for p in wine_prefix_pids(prefix)
+                      if p not in (service_pid, server_pid) and proc_comm(p) != "qov_device_sim"]
             wine_windows += [Window(f"wine_other:{proc_comm(p)}", p) for p in others]
         all_windows = windows + wine_windows
         t_end = time.monotonic() + a.idle_seconds
@@ -634,12 +636,7 @@ def phase_idle(a, work, results):
             out["wine_service"] = wine_windows[0].result()
             out["wineserver"] = wine_windows[1].result()
             others = [r | {"name": w.name.split(":", 1)[1]} for w in wine_windows[2:] if (r := w.result())]
-            out["wine_other"] = {
-                "processes": others,
-                "cpu_s_per_h": round(sum(o["cpu_s_per_h"] for o in others), 2),
-                "wakeups_per_s": round(sum(o["wakeups_per_s"] for o in others), 2),
-                "peak_rss_kb": sum(o["peak_rss_kb"] for o in others),
-            }
+            out["wine_other"] = wine_other_summary(others)
         t, t_exit, status, ru = daemon.stop()
         out["native_whole_life"] = rusage_dict(ru, time.monotonic() - daemon.started)
         out["native_whole_life"]["note"] = "from wait4(): start-up and stop included, short-lived probe threads too"
@@ -679,6 +676,16 @@ def phase_idle(a, work, results):
                 wine_proc.kill()
                 wine_proc.wait()
         sim.close()
+
+
+def wine_other_summary(processes):
+    others = [o for o in processes if o["name"] != "qov_device_sim"]
+    return {
+        "processes": others,
+        "cpu_s_per_h": round(sum(o["cpu_s_per_h"] for o in others), 3),
+        "wakeups_per_s": round(sum(o["wakeups_per_s"] for o in others), 2),
+        "peak_rss_kb": sum(o["peak_rss_kb"] for o in others),
+    }
 
 
 def ratio(a, b):
@@ -928,6 +935,11 @@ def phase_growth(a, work, results):
 
 # ---------------------------------------------------------------- report
 
+def loadavg():
+    with open("/proc/loadavg") as f:
+        return f.read().split()[:3]
+
+
 def machine():
     model = ""
     with open("/proc/cpuinfo") as f:
@@ -974,11 +986,12 @@ def report(results):
     lines = []
     if idle:
         lines.append(f"Idle footprint over {idle['native']['seconds']:.0f} s (steady state, check of 127.0.0.1 every second)")
-        lines.append(f"  {'process':<34}{'CPU s/h':>10}{'wake-ups/s':>12}{'peak RSS MB':>13}{'threads':>9}")
+        lines.append(f"  {'process':<34}{'CPU s/h':>10}{'wake-ups/s':>12}{'peak RSS MB':>13}{'PSS MB':>8}{'threads':>9}")
 
         def row(name, r):
+            pss = f"{r['pss_kb'] / 1024:.2f}" if r.get("pss_kb") else "-"
             lines.append(f"  {name:<34}{fmt(r['cpu_s_per_h'], 3):>10}{fmt(r['wakeups_per_s'], 2):>12}"
-                         f"{r['peak_rss_kb'] / 1024:>13.2f}{fmt(r.get('threads', '')):>9}")
+                         f"{r['peak_rss_kb'] / 1024:>13.2f}{pss:>8}{fmt(r.get('threads', '')):>9}")
         row("qov_lumo_service (native)", idle["native"])
         row("watchdog (Debian, --no-action)", idle["watchdog"])
         ra = idle["ratios_native_over_watchdog"]
@@ -990,7 +1003,7 @@ def report(results):
         if "wine_service" in idle:
             row("qov_lumo_service.exe (Wine)", idle["wine_service"])
             row("wineserver", idle["wineserver"])
-            wo = idle["wine_other"]
+            wo = wine_other_summary(idle["wine_other"]["processes"])
             lines.append(f"  {'other Wine processes (%d)' % len(wo['processes']):<34}{fmt(wo['cpu_s_per_h'], 2):>10}"
                          f"{fmt(wo['wakeups_per_s'], 2):>12}{wo['peak_rss_kb'] / 1024:>13.2f}")
             rw = idle["ratios_wine_over_watchdog"]
@@ -1063,9 +1076,9 @@ def report(results):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("--native", required=True, help="native Release build directory")
+    ap.add_argument("--native", help="native Release build directory")
     ap.add_argument("--mingw", help="MinGW build directory (the Wine part)")
-    ap.add_argument("--work", required=True)
+    ap.add_argument("--work")
     ap.add_argument("--json", required=True)
     ap.add_argument("--idle-seconds", type=float, default=600)
     ap.add_argument("--warmup-seconds", type=float, default=20)
@@ -1075,7 +1088,14 @@ def main():
     ap.add_argument("--reopen-cycles", type=int, default=1000)
     ap.add_argument("--no-wine", action="store_true")
     ap.add_argument("--phases", default="idle,reset,stop,hang,exchange,growth")
+    ap.add_argument("--report-only", action="store_true", help="print the table of an existing --json file")
     a = ap.parse_args()
+    if a.report_only:
+        with open(a.json) as f:
+            print(report(json.load(f)))
+        return
+    if not a.native or not a.work:
+        ap.error("--native and --work are needed")
     a.native = os.path.abspath(a.native)
     a.daemon = os.path.join(a.native, "qov_lumo_service")
     a.sim = os.path.join(a.native, "tools", "qov_device_sim")
@@ -1094,7 +1114,9 @@ def main():
               "exchange": phase_exchange, "growth": phase_growth}
     t0 = time.monotonic()
     for name in a.phases.split(","):
+        load_before = loadavg()
         phases[name](a, work, results)
+        results.setdefault("loadavg_by_phase", {})[name] = {"before": load_before, "after": loadavg()}
         with open(a.json, "w") as f:
             json.dump(results, f, indent=1)
     with open("/proc/loadavg") as f:
