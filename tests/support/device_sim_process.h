@@ -38,7 +38,8 @@ class DeviceSimProcess {
     posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
     if (posix_spawn(&pid_, argv[0], &quiet, nullptr, argv.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&quiet);
-    for (int i = 0; i < 1000 && SlavePath().empty(); ++i) Pause(10);
+    // The path file and the link are written one after the other: wait for both.
+    for (int i = 0; i < 1000 && (SlavePath().empty() || !LinkReady()); ++i) Pause(10);
   }
   ~DeviceSimProcess() {
     if (pid_ <= 0) return;
@@ -49,7 +50,7 @@ class DeviceSimProcess {
   DeviceSimProcess(const DeviceSimProcess&) = delete;
   DeviceSimProcess& operator=(const DeviceSimProcess&) = delete;
 
-  bool running() const { return pid_ > 0 && !SlavePath().empty(); }
+  bool running() const { return pid_ > 0 && !SlavePath().empty() && LinkReady(); }
   std::string SlavePath() const {
     std::ifstream in(PathFile());
     std::string line;
@@ -57,6 +58,12 @@ class DeviceSimProcess {
     return line;
   }
   std::string Link() const { return dir_.File("link"); }
+  // The link names the current slave.
+  bool LinkReady() const {
+    char target[256] = {};
+    const ssize_t n = ::readlink(Link().c_str(), target, sizeof target - 1);
+    return n > 0 && std::string(target, static_cast<std::size_t>(n)) == SlavePath();
+  }
 
   // Sends one control line and waits until the simulator has taken it; a
   // line it never takes fails the test, since what follows would test the
