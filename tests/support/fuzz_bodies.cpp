@@ -470,6 +470,8 @@ namespace {
 using config::TParamRec;
 using platform::RegValue;
 
+// Every value the loader reads, by the field it sets. A value added to the
+// loader belongs here too, and in NAMES of tests/fuzz/make_seeds.py (same order).
 constexpr std::pair<const char*, bool TParamRec::*> kFlagFields[] = {
     {"connection_need_dial", &TParamRec::connection_need_dial},
     {"reset_modem", &TParamRec::reset_modem},
@@ -486,6 +488,8 @@ constexpr std::pair<const char*, std::int32_t TParamRec::*> kIntFields[] = {
     {"program_ctrl_check_period_s", &TParamRec::program_ctrl_check_period_s},
     {"life_beakon_period_ms", &TParamRec::life_beakon_period_ms},
     {"system_load_log_period_s", &TParamRec::system_load_log_period_s},
+    {"check_settle_after_reset_s", &TParamRec::check_settle_after_reset_s},
+    {"reset_comp_max_per_day", &TParamRec::reset_comp_max_per_day},
 };
 constexpr std::pair<const char*, std::uint32_t TParamRec::*> kUnsignedFields[] = {
     {"check_ok_period_s", &TParamRec::check_ok_period_s},
