@@ -22,6 +22,9 @@ class Reader {
     if (auto v = Get(name, RegValue::Type::String)) field = v->text;
   }
   bool Exists(const std::string& name) { return key_.ValueExists(name); }
+  // A clamp changed what was stored (or the default).
+  void Clamped(const std::string& name) { result_.origins[name] = Origin::Clamped; }
+  void Missing(const std::string& name) { result_.origins[name] = Origin::Missing; }
 
  private:
   // The value when it exists with the expected type; a wrong type is noted.
@@ -31,8 +34,10 @@ class Reader {
     if (!v) return std::nullopt;
     if (v->type != type) {
       result_.wrong_type_values.push_back(name);
+      result_.origins[name] = Origin::WrongType;
       return std::nullopt;
     }
+    result_.origins[name] = Origin::Set;
     return v;
   }
 
@@ -45,6 +50,7 @@ void ReadCheckAddresses(Reader& r, TParamRec& p) {
   r.Int("check_addr_count", count);
   if (count <= 0 || count > kMaxCheckAddrCount) {
     p.check_addr_count = 0;
+    if (count != 0) r.Clamped("check_addr_count");
     return;
   }
   p.check_addr_count = count;
@@ -55,6 +61,7 @@ void ReadCheckAddresses(Reader& r, TParamRec& p) {
       r.Text(name, p.check_addr[n]);
     } else {
       p.check_addr[n].clear();
+      r.Missing(name);
     }
   }
 }
@@ -72,9 +79,15 @@ LoadResult LoadConfig(platform::Registry& registry) {
   r.Flag("connection_need_dial", p.connection_need_dial);
   r.Text("connection_name", p.connection_name);
   r.Int("wait_time_after_start_s", p.wait_time_after_start_s);
-  if (p.wait_time_after_start_s <= 0) p.wait_time_after_start_s = 1;
+  if (p.wait_time_after_start_s <= 0) {
+    p.wait_time_after_start_s = 1;
+    r.Clamped("wait_time_after_start_s");
+  }
   r.Unsigned("check_ok_period_s", p.check_ok_period_s);
-  if (p.check_ok_period_s == 0) p.check_ok_period_s = 1;
+  if (p.check_ok_period_s == 0) {
+    p.check_ok_period_s = 1;
+    r.Clamped("check_ok_period_s");
+  }
   r.Int("check_wait_resp_s", p.check_wait_resp_s);
   r.Int("check_fail_period_s", p.check_fail_period_s);
   r.Int("check_fail_loop_count", p.check_fail_loop_count);

@@ -10,6 +10,7 @@
 #include "platform/registry.h"
 #include "platform/registry_setup.h"
 #include "platform/service_control.h"
+#include "service/config_check.h"
 #include "service/qov_lumo_service.h"
 #include "service/service_application.h"
 #include "service/system_error.h"
@@ -30,6 +31,11 @@ int ShowFatalError(qov::platform::ServiceControl& sc, const char* class_name, co
 
 int main(int argc, char** argv) {
   if (!qov::platform::PrepareSystemRegistry(argc, argv)) return 1;
+  // "-CHECK" reads the configuration as the service would and reports; it
+  // writes nothing and needs no installed service.
+  if (qov::service::HasSwitch(qov::platform::ProgramArguments(argc, argv), "CHECK")) {
+    return qov::service::RunConfigurationCheck(qov::platform::SystemRegistry(), stdout);
+  }
   qov::platform::ServiceControl& sc = qov::platform::SystemServiceControl();
   int exit_code = 0;
   try {

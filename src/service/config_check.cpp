@@ -1,0 +1,191 @@
+#include "service/config_check.h"
+
+#include <algorithm>
+
+#include "config/config_loader.h"
+#include "device/com_port.h"
+#include "platform/serial_port.h"
+#include "platform/system_facts.h"
+#include "supervision/check_address.h"
+#include "supervision/checker.h"
+#include "supervision/supervisor.h"
+
+namespace qov::service {
+namespace {
+
+using config::Origin;
+using config::TParamRec;
+
+const char* OriginText(Origin o) {
+  switch (o) {
+    case Origin::Set: return "set";
+    case Origin::Clamped: return "clamped";
+    case Origin::WrongType: return "wrong type, so default";
+    case Origin::Missing: return "not stored, so empty";
+    case Origin::Default: break;
+  }
+  return "default";
+}
+
+std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+
+// Every value with the text of what takes effect.
+std::vector<std::pair<std::string, std::string>> EffectiveValues(const TParamRec& p) {
+  const auto num = [](auto v) { return std::to_string(v); };
+  std::vector<std::pair<std::string, std::string>> v = {
+      {"connection_need_dial", num(p.connection_need_dial)},
+      {"connection_name", Quoted(p.connection_name)},
+      {"wait_time_after_start_s", num(p.wait_time_after_start_s)},
+      {"check_ok_period_s", num(p.check_ok_period_s)},
+      {"check_wait_resp_s", num(supervision::EchoTimeoutMs(p.check_wait_resp_s) / 1000)},
+      {"check_fail_period_s", num(p.check_fail_period_s)},
+      {"check_fail_loop_count", num(p.check_fail_loop_count)},
+      {"reset_modem", num(p.reset_modem)},
+      {"reset_comp", num(p.reset_comp)},
+      {"check_fail_loop_count_before_reset_comp", num(p.check_fail_loop_count_before_reset_comp)},
+      {"reset_comp_max_per_day", num(p.reset_comp_max_per_day)},
+      {"check_settle_after_reset_s", num(p.check_settle_after_reset_s)},
+      {"log_file_path", Quoted(p.log_file_path)},
+      {"log_file_max_size", num(p.log_file_max_size)},
+      {"qov_com_port", Quoted(p.qov_com_port)},
+      {"life_beakon_period_ms", num(p.life_beakon_period_ms)},
+      {"program_ctrl_process_name", Quoted(p.program_ctrl_process_name)},
+      {"program_ctrl_command_line", Quoted(p.program_ctrl_command_line)},
+      {"program_ctrl_token_process", Quoted(p.program_ctrl_token_process)},
+      {"program_ctrl_check_period_s", num(p.program_ctrl_check_period_s)},
+      {"check_addr_count", num(p.check_addr_count)},
+  };
+  for (int n = 0; n < p.check_addr_count; ++n) {
+    v.push_back({"check_addr_" + std::to_string(n), Quoted(p.check_addr[static_cast<std::size_t>(n)])});
+  }
+  v.push_back({"system_load_log_enable", num(p.system_load_log_enable)});
+  v.push_back({"system_load_log_period_s", num(p.system_load_log_period_s)});
+  return v;
+}
+
+std::string Join(const std::vector<std::string>& items) {
+  std::string out;
+  for (const auto& i : items) out += (out.empty() ? "" : ", ") + i;
+  return out.empty() ? "none" : out;
+}
+
+// The host part of an HTTP target as the probe would request it.
+std::string HttpHost(const std::string& target) {
+  std::string rest = target;
+  const std::size_t scheme = rest.find("://");
+  if (scheme != std::string::npos) rest = rest.substr(scheme + 3);
+  return rest.substr(0, rest.find_first_of("/:?#"));
+}
+
+void FindProblems(const config::LoadResult& loaded, const CheckFacts& facts, std::vector<CheckProblem>& out) {
+  const TParamRec& p = loaded.params;
+  const auto warn = [&](std::string t) { out.push_back({false, std::move(t)}); };
+  const auto error = [&](std::string t) { out.push_back({true, std::move(t)}); };
+  const bool resets = p.reset_modem || p.reset_comp;
+
+  for (const auto& name : loaded.wrong_type_values) {
+    warn("'" + name + "' is stored with the wrong type: the default is used and the log says so at every start");
+  }
+  const std::vector<std::string> ports = facts.serial_ports();
+  if (!device::PortListed(ports, p.qov_com_port)) {
+    error("qov_com_port " + Quoted(p.qov_com_port) + " is not a serial port of this system (listed: " + Join(ports) +
+          "): the board is never opened, never fed, and its timer never starts");
+  }
+  const bool dial = p.connection_need_dial && !p.connection_name.empty();
+  if (p.connection_need_dial && p.connection_name.empty()) {
+    error("connection_need_dial is set but connection_name is empty: the checker never starts, nothing is probed");
+  }
+  if (dial && !facts.program_found("rasdial")) {
+    error("dial mode, but no \"rasdial\" program is found on the search path: every dial fails, so the checker "
+          "never starts");
+  }
+  if (dial && !supervision::RasdialCommandLine(p.connection_name)) {
+    error("connection_name holds a double quote: it is never dialled, so the checker never starts");
+  }
+  if (p.check_addr_count == 0 && loaded.OriginOf("check_addr_count") == Origin::Clamped) {
+    warn("check_addr_count is out of 1 ... 64: nothing is probed, so no cycle fails and nothing is reset");
+  }
+  if (p.check_addr_count >= 1 && p.check_addr[0].empty()) {
+    error("check_addr_count is " + std::to_string(p.check_addr_count) +
+          " but check_addr_0 is missing: that address always fails" +
+          (p.check_addr_count == 1 ? std::string(", so every cycle fails") + (resets ? " and escalates to resets" : "")
+                                   : std::string()));
+  }
+  for (int n = 0; n < p.check_addr_count; ++n) {
+    const auto a = supervision::ParseCheckAddress(p.check_addr[static_cast<std::size_t>(n)]);
+    if (a.method == supervision::ProbeMethod::kHttp && HttpHost(a.target).empty() && !a.target.empty()) {
+      warn("check_addr_" + std::to_string(n) + " " + Quoted(p.check_addr[static_cast<std::size_t>(n)]) +
+           " names no host: that address always fails");
+    } else if (a.method == supervision::ProbeMethod::kHttp && a.target.empty() && n > 0) {
+      warn("check_addr_" + std::to_string(n) + " is empty: that address always fails");
+    }
+  }
+  if (p.check_fail_loop_count <= 0 && resets) {
+    warn("check_fail_loop_count is " + std::to_string(p.check_fail_loop_count) +
+         ": every failed cycle escalates to a reset");
+  }
+  if (resets && !dial && p.wait_time_after_start_s < 120) {
+    warn("resets are enabled with a start-up delay of " + std::to_string(p.wait_time_after_start_s) +
+         " s: checks begin before the connection may be up, and a slow start can be reset");
+  }
+  if (p.program_ctrl_process_name.empty() != p.program_ctrl_command_line.empty()) {
+    warn(std::string(p.program_ctrl_process_name.empty() ? "program_ctrl_command_line is set without "
+                                                          "program_ctrl_process_name"
+                                                        : "program_ctrl_process_name is set without "
+                                                          "program_ctrl_command_line") +
+         ": program control does nothing");
+  }
+  const std::string folder = platform::FolderOf(p.log_file_path);
+  if (!facts.folder_exists(folder)) {
+    warn("the log folder " + Quoted(folder) + " does not exist: nothing is logged until it does (the board is "
+                                              "still fed)");
+  } else if (!facts.folder_writable(folder)) {
+    warn("the log folder " + Quoted(folder) + " cannot be written: nothing is logged (the board is still fed)");
+  }
+}
+
+}  // namespace
+
+CheckFacts CheckFacts::System() {
+  return {platform::ListSerialPorts, platform::FolderExists, platform::FolderWritable, platform::ProgramOnSearchPath};
+}
+
+int CheckReport::ExitStatus() const {
+  if (std::any_of(problems.begin(), problems.end(), [](const CheckProblem& p) { return p.error; })) return 2;
+  return problems.empty() ? 0 : 1;
+}
+
+std::string CheckReport::Text() const {
+  std::string t = "Configuration (" + std::string(config::kConfigKey).substr(1) + "):\n";
+  for (const auto& v : values) t += "  " + v + "\n";
+  if (problems.empty()) return t + "No problems found.\n";
+  t += "Problems:\n";
+  for (const auto& p : problems) t += std::string(p.error ? "  error: " : "  warning: ") + p.text + "\n";
+  return t;
+}
+
+CheckReport CheckConfiguration(platform::Registry& registry, const CheckFacts& facts) {
+  const config::LoadResult loaded = config::LoadConfig(registry);
+  CheckReport report;
+  config::LoadResult shown = loaded;
+  // The checker bounds the echo time-out; say so where it does.
+  if (static_cast<std::int64_t>(supervision::EchoTimeoutMs(loaded.params.check_wait_resp_s)) / 1000 !=
+      loaded.params.check_wait_resp_s) {
+    shown.origins["check_wait_resp_s"] = Origin::Clamped;
+  }
+  for (const auto& [name, value] : EffectiveValues(loaded.params)) {
+    report.values.push_back(name + " = " + value + " (" + OriginText(shown.OriginOf(name)) + ")");
+  }
+  FindProblems(loaded, facts, report.problems);
+  return report;
+}
+
+int RunConfigurationCheck(platform::Registry& registry, std::FILE* out) {
+  const CheckReport report = CheckConfiguration(registry, CheckFacts::System());
+  const std::string text = report.Text();
+  std::fwrite(text.data(), 1, text.size(), out);
+  std::fflush(out);
+  return report.ExitStatus();
+}
+
+}  // namespace qov::service
