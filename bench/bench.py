@@ -956,7 +956,14 @@ def machine():
                                           timeout=30).stdout.strip()
         except (OSError, subprocess.TimeoutExpired):
             pass
+    def git(*args):
+        try:
+            return subprocess.run(["git", "-C", ROOT, *args], capture_output=True, text=True, timeout=30).stdout.strip()
+        except (OSError, subprocess.TimeoutExpired):
+            return ""
     return {
+        "commit": git("rev-parse", "--short", "HEAD"),
+        "uncommitted_product_files": len(git("status", "--porcelain", "--", "src", "tools").splitlines()),
         "date": datetime.datetime.now().astimezone().isoformat(timespec="seconds"),
         "nproc": os.cpu_count(),
         "cpu": model,
