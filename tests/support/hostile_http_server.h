@@ -1,0 +1,89 @@
+// A TCP server on 127.0.0.1 that misbehaves on purpose, for the probe fault
+// tests: it holds connections unanswered, closes them at once, or answers
+// with whatever bytes it is given (an endless status line, a mountain of
+// headers, half a line, something that is not HTTP). One connection at a
+// time, on its own thread; portable over LoopbackSocket.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/loopback_socket.h"
+
+namespace qov::test {
+
+class HostileHttpServer {
+ public:
+  enum class Behaviour {
+    kHold,         // reads the request, never answers, keeps the connection
+    kCloseAtOnce,  // closes each connection as soon as it is accepted, unread
+    kReply,        // reads the request head, sends `reply`, shuts down its side
+  };
+
+  explicit HostileHttpServer(Behaviour behaviour, std::string reply = "")
+      : behaviour_(behaviour), reply_(std::move(reply)) {
+    platform::LoopbackSocket::StartLibrary();
+    listener_ = platform::LoopbackSocket::Listen(port_);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~HostileHttpServer() {
+    stop_ = true;
+    thread_.join();
+    held_.clear();
+    listener_ = platform::LoopbackSocket();
+    platform::LoopbackSocket::StopLibrary();
+  }
+  HostileHttpServer(const HostileHttpServer&) = delete;
+  HostileHttpServer& operator=(const HostileHttpServer&) = delete;
+
+  std::uint16_t Port() const { return port_; }
+  int Connections() const { return connections_.load(); }
+  // "127.0.0.1:PORT" + path, as a check address names it.
+  std::string Target(const std::string& path = "/") const { return "127.0.0.1:" + std::to_string(port_) + path; }
+
+ private:
+  void Serve() {
+    while (!stop_) {
+      if (!listener_.Readable(20)) continue;
+      platform::LoopbackSocket client = listener_.Accept();
+      if (!client) continue;
+      ++connections_;
+      if (behaviour_ == Behaviour::kCloseAtOnce) continue;  // closed when `client` goes
+      ReadHead(client);
+      if (behaviour_ == Behaviour::kHold) {
+        held_.push_back(std::move(client));
+        continue;
+      }
+      client.SendAndShutdown(reply_);
+      // Let the client read what it wants and close first.
+      char buf[4096];
+      while (!stop_ && client.Readable(200) && client.Receive(buf, sizeof buf) > 0) {
+      }
+    }
+  }
+
+  static void ReadHead(platform::LoopbackSocket& client) {
+    std::string head;
+    char buf[1024];
+    while (head.find("\r\n\r\n") == std::string::npos && client.Readable(2000)) {
+      const int n = client.Receive(buf, sizeof buf);
+      if (n <= 0) break;
+      head.append(buf, static_cast<std::size_t>(n));
+    }
+  }
+
+  Behaviour behaviour_;
+  std::string reply_;
+  platform::LoopbackSocket listener_;
+  std::uint16_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> connections_{0};
+  std::vector<platform::LoopbackSocket> held_;  // owned by the server thread until it ends
+  std::thread thread_;
+};
+
+}  // namespace qov::test
