@@ -1,0 +1,55 @@
+// Probes that hang like a server that accepts and never answers: each runs
+// on a leavable helper, as the real probes do, and stays blocked until the
+// probes are released (at the latest when they are destroyed).
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+#include "platform/leavable_call.h"
+#include "supervision/checker.h"
+
+namespace qov::test {
+
+class HangingProbes final : public supervision::Probes {
+ public:
+  ~HangingProbes() override { Release(); }
+  bool Http(const std::string&, const std::atomic<bool>& stop) override { return Hang(stop); }
+  bool Icmp(const std::string&, std::uint32_t, const std::atomic<bool>& stop) override { return Hang(stop); }
+
+  void Release() {
+    std::lock_guard lock(gate_->mutex);
+    gate_->open = true;
+    gate_->cv.notify_all();
+  }
+  // Probes that have begun, and that have returned, so far.
+  int Entered() const { return gate_->entered.load(); }
+  int Left() const { return gate_->left.load(); }
+
+ private:
+  struct Gate {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool open = false;
+    std::atomic<int> entered{0}, left{0};
+  };
+  bool Hang(const std::atomic<bool>& stop) {
+    auto gate = gate_;
+    return worker_.Run(
+               [gate] {
+                 ++gate->entered;
+                 std::unique_lock lock(gate->mutex);
+                 gate->cv.wait(lock, [&] { return gate->open; });
+                 ++gate->left;
+                 return true;
+               },
+               stop)
+        .value_or(false);
+  }
+  std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
+  platform::LeavableWorker worker_;
+};
+
+}  // namespace qov::test
