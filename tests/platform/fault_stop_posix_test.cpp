@@ -35,6 +35,7 @@
 
 #include "config/param_rec.h"
 #include "platform/memory_registry.h"
+#include "platform/state_store.h"
 #include "service/qov_lumo_service.h"
 #include "support/device_sim_process.h"
 #include "support/fake_probes.h"
@@ -212,7 +213,9 @@ class StopAtRandomMomentsTest : public ::testing::TestWithParam<int> {
 
     test::FakeServiceControl scm;
     test::PacedClock clock(kSpeedUp);
-    Tqov_lumo_service module{scm, clock, reg, probes};
+    // Computer resets are remembered in the test's registry, not the system's state file.
+    const std::unique_ptr<platform::StateStore> state = platform::RegistryStateStore(reg);
+    Tqov_lumo_service module{scm, clock, reg, probes, state.get()};
     qov_lumo_service.store(&module, std::memory_order_release);
     std::thread host([&] { module.Main({kServiceName}); });
 
