@@ -17,6 +17,7 @@
 #include "service/stop_sequence.h"
 #include "support/fake_clock.h"
 #include "support/fake_probes.h"
+#include "support/hanging_probes.h"
 #include "support/fake_service_control.h"
 #include "support/temp_dir.h"
 
@@ -179,45 +180,6 @@ std::string LastLine(const std::string& path) {
   return last;
 }
 
-// Probes that hang like a server that accepts and never answers: each runs
-// where it can be left behind, and stays blocked until the test ends.
-class HangingProbes final : public supervision::Probes {
- public:
-  ~HangingProbes() override { Release(); }
-  bool Http(const std::string&, const std::atomic<bool>& stop) override { return Hang(stop); }
-  bool Icmp(const std::string&, std::uint32_t, const std::atomic<bool>& stop) override { return Hang(stop); }
-  void Release() {
-    std::lock_guard lock(gate_->mutex);
-    gate_->open = true;
-    gate_->cv.notify_all();
-  }
-  int Entered() const { return gate_->entered.load(); }
-  int Left() const { return gate_->left.load(); }
-
- private:
-  struct Gate {
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool open = false;
-    std::atomic<int> entered{0}, left{0};
-  };
-  bool Hang(const std::atomic<bool>& stop) {
-    auto gate = gate_;
-    return worker_.Run(
-               [gate] {
-                 ++gate->entered;
-                 std::unique_lock lock(gate->mutex);
-                 gate->cv.wait(lock, [&] { return gate->open; });
-                 ++gate->left;
-                 return true;
-               },
-               stop)
-        .value_or(false);
-  }
-  std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
-  platform::LeavableWorker worker_;
-};
-
 class RunningModuleTest : public ::testing::Test {
  protected:
   RunningModuleTest() {
@@ -262,7 +224,7 @@ TEST_F(RunningModuleTest, StopWhileAProbeHangsEndsEveryThreadAndLeavesOnlyThePro
   reg.SetDword(config::kConfigKey, "wait_time_after_start_s", 0);
   reg.SetDword(config::kConfigKey, "reset_modem", 1);
   reg.SetDword(config::kConfigKey, "check_fail_loop_count", 0);
-  auto probes = std::make_shared<HangingProbes>();
+  auto probes = std::make_shared<test::HangingProbes>();
   Tqov_lumo_service module{scm, clock, reg, probes, state.get()};
   bool started = false;
   module.ServiceStart(module, started);
