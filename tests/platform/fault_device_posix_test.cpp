@@ -116,9 +116,9 @@ struct ModeRow {
 
 void PrintTo(const ModeRow& r, std::ostream* os) { *os << r.name; }
 
-class PtyReplyModeTest : public ::testing::TestWithParam<ModeRow> {};
+class PtyDeviceFaultModeTest : public ::testing::TestWithParam<ModeRow> {};
 
-TEST_P(PtyReplyModeTest, IdentifiedOnlyWhenAnIdentificationArrivesAsOneChunk) {
+TEST_P(PtyDeviceFaultModeTest, IdentifiedOnlyWhenAnIdentificationArrivesAsOneChunk) {
   const ModeRow& row = GetParam();
   test::DeviceSimProcess sim(row.sim_args);
   ASSERT_TRUE(sim.running());
@@ -139,7 +139,7 @@ TEST_P(PtyReplyModeTest, IdentifiedOnlyWhenAnIdentificationArrivesAsOneChunk) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Modes, PtyReplyModeTest,
+    Modes, PtyDeviceFaultModeTest,
     ::testing::Values(ModeRow{"normal", {}, true}, ModeRow{"silent", {"--mode", "silent"}, false},
                       ModeRow{"garbage", {"--mode", "garbage"}, false},
                       ModeRow{"split_after_9", {"--mode", "split", "--split-at", "9"}, false},

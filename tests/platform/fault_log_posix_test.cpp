@@ -164,13 +164,13 @@ TEST_F(LogFaultPosixTest, AReadOnlyFileSystemDropsLinesAndTheNextOpenLogsOnceWri
   EXPECT_EQ(ReadAll(path), "12/8/2026 4:50:12 PM - resumed\r\n");
 }
 
-class RemovedWhileOpenTest : public LogFaultPosixTest {
+class LogFaultRemovedWhileOpenTest : public LogFaultPosixTest {
  protected:
   test::TempDir dir_;
   std::string path_ = dir_.File("qov.log");
 };
 
-TEST_F(RemovedWhileOpenTest, RenamedWhileOpenLosesNoLineAndTheNextRotationStartsAtThePath) {
+TEST_F(LogFaultRemovedWhileOpenTest, RenamedWhileOpenLosesNoLineAndTheNextRotationStartsAtThePath) {
   log_.Configure(path_, 1);  // rotation past 640 bytes
   Pass("before");
   fs::rename(path_, path_ + ".moved");
@@ -196,7 +196,7 @@ TEST_F(RemovedWhileOpenTest, RenamedWhileOpenLosesNoLineAndTheNextRotationStarts
 // still the one at the path), so every line is lost until the deleted file
 // passes the rotation threshold (512 KiB by default). Set
 // QOV_RUN_KNOWN_FAULTS=1 to run it.
-TEST_F(RemovedWhileOpenTest, DeletedWhileOpenTheNextLineIsAtThePathAgain) {
+TEST_F(LogFaultRemovedWhileOpenTest, DeletedWhileOpenTheNextLineIsAtThePathAgain) {
   if (!std::getenv("QOV_RUN_KNOWN_FAULTS")) {
     GTEST_SKIP() << "known fault: after the log is deleted, lines go into the deleted file until it "
                     "passes the rotation size (log_writer.cpp, OpenLocked and Write)";
@@ -211,7 +211,7 @@ TEST_F(RemovedWhileOpenTest, DeletedWhileOpenTheNextLineIsAtThePathAgain) {
 // What the writer does today after a deletion: once the deleted file has
 // grown past the rotation threshold, the failed move opens a new file at
 // the path, and logging goes on there.
-TEST_F(RemovedWhileOpenTest, DeletedWhileOpenLoggingIsBackAtThePathByTheNextRotation) {
+TEST_F(LogFaultRemovedWhileOpenTest, DeletedWhileOpenLoggingIsBackAtThePathByTheNextRotation) {
   log_.Configure(path_, 1);  // rotation past 640 bytes
   Pass("before");
   fs::remove(path_);

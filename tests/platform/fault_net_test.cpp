@@ -85,7 +85,9 @@ TEST(NetFaultTest, HostileHttpServersFailTheProbeWithinItsTimeOut) {
     const auto took = Steady::now() - start;
     EXPECT_GE(server.Connections(), 1) << "the request reached the server";
     EXPECT_LT(took, kBound);
-    if (row.waits_timeout) EXPECT_GE(took, std::chrono::milliseconds(kTimeoutMs) - std::chrono::milliseconds(100));
+    if (row.waits_timeout) {
+      EXPECT_GE(took, std::chrono::milliseconds(kTimeoutMs) - std::chrono::milliseconds(100));
+    }
   }
 }
 

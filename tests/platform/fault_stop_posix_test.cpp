@@ -176,7 +176,7 @@ struct Outcome {
   bool timer_started_then_lost = false;  // started once, then a failed life message
 };
 
-class StopAtRandomMomentsTest : public ::testing::TestWithParam<int> {
+class RandomStopFaultTest : public ::testing::TestWithParam<int> {
  protected:
   Outcome RunOne(const Phase& phase, int offset_ms) {
     platform::MemoryRegistry reg;
@@ -264,7 +264,9 @@ class StopAtRandomMomentsTest : public ::testing::TestWithParam<int> {
     EXPECT_FALSE(messages.empty());
     if (messages.empty()) return {};
     EXPECT_EQ(messages.back(), "Service stopped");
-    for (const auto& m : messages) EXPECT_EQ(m.rfind("<", 0), std::string::npos) << m;
+    for (const auto& m : messages) {
+      EXPECT_EQ(m.rfind("<", 0), std::string::npos) << m;
+    }
 
     // The board's timer runs from a timer start until a life message fails.
     Outcome o;
@@ -293,7 +295,7 @@ class StopAtRandomMomentsTest : public ::testing::TestWithParam<int> {
   }
 };
 
-TEST_P(StopAtRandomMomentsTest, AlwaysStoppedWithinTheLimitsWithTheTimerStoppedAndServiceStoppedLast) {
+TEST_P(RandomStopFaultTest, AlwaysStoppedWithinTheLimitsWithTheTimerStoppedAndServiceStoppedLast) {
   const std::uint32_t seed = Seed();
   const int shard = GetParam();
   std::cout << "stop moments from seed " << seed << " (QOV_STOP_SEED=" << seed << " draws them again), shard "
@@ -319,7 +321,7 @@ TEST_P(StopAtRandomMomentsTest, AlwaysStoppedWithinTheLimitsWithTheTimerStoppedA
             << lost << "; longest stop " << longest.count() << " ms\n";
 }
 
-INSTANTIATE_TEST_SUITE_P(Shards, StopAtRandomMomentsTest, ::testing::Range(0, kShards));
+INSTANTIATE_TEST_SUITE_P(Shards, RandomStopFaultTest, ::testing::Range(0, kShards));
 
 }  // namespace
 }  // namespace qov::service

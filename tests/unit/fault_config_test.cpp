@@ -414,11 +414,15 @@ TEST_F(ConfigFaultTest, ExtremeNumbersInEveryNumberAreTakenAsStoredOrClampedAndN
 TEST_F(ConfigFaultTest, ExtremeNumbersInEveryNumberAtOnce) {
   for (const Number& n : kNumbers) {
     SCOPED_TRACE(std::string("every number = ") + n.label);
-    for (const ValueName& v : AllValues())
+    for (const ValueName& v : AllValues()) {
       if (v.kind != Kind::Text) Dword(v.name, n.bits);
+    }
     const LoadResult loaded = LoadConfig(reg_);
-    for (const ValueName& v : AllValues())
-      if (v.kind != Kind::Text) EXPECT_EQ(NumberField(loaded.params, v.name), Expected(v, n.bits)) << v.name;
+    for (const ValueName& v : AllValues()) {
+      if (v.kind != Kind::Text) {
+        EXPECT_EQ(NumberField(loaded.params, v.name), Expected(v, n.bits)) << v.name;
+      }
+    }
     RunWorkers(std::string("every number = ") + n.label);
   }
 }
