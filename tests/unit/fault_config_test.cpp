@@ -32,8 +32,10 @@
 #include "config/log_writer.h"
 #include "device/control_thread.h"
 #include "platform/memory_registry.h"
+#include "platform/state_store.h"
 #include "supervision/checker.h"
 #include "supervision/program_control.h"
+#include "supervision/reset_history.h"
 #include "supervision/supervisor.h"
 #include "support/fake_clock.h"
 #include "support/fake_device.h"
@@ -86,6 +88,8 @@ std::vector<ValueName> AllValues() {
       {"life_beakon_period_ms", Kind::Signed},
       {"system_load_log_enable", Kind::Flag},
       {"system_load_log_period_s", Kind::Signed},
+      {"check_settle_after_reset_s", Kind::Signed},
+      {"reset_comp_max_per_day", Kind::Signed},
   };
   for (int n = 0; n <= kMaxCheckAddrCount; ++n) v.push_back({"check_addr_" + std::to_string(n), Kind::Text});
   return v;
@@ -105,7 +109,8 @@ std::string Describe(const TParamRec& p) {
     << "\nprogram_ctrl_token_process " << p.program_ctrl_token_process << "\nprogram_ctrl_check_period_s "
     << p.program_ctrl_check_period_s << "\ncheck_addr_count " << p.check_addr_count << "\nlife_beakon_period_ms "
     << p.life_beakon_period_ms << "\nsystem_load_log_enable " << p.system_load_log_enable
-    << "\nsystem_load_log_period_s " << p.system_load_log_period_s;
+    << "\nsystem_load_log_period_s " << p.system_load_log_period_s << "\ncheck_settle_after_reset_s "
+    << p.check_settle_after_reset_s << "\nreset_comp_max_per_day " << p.reset_comp_max_per_day;
   for (std::size_t n = 0; n < p.check_addr.size(); ++n) s << "\ncheck_addr_" << n << " " << p.check_addr[n];
   return s.str();
 }
@@ -139,6 +144,8 @@ std::int64_t NumberField(const TParamRec& p, const std::string& name) {
       {"life_beakon_period_ms", p.life_beakon_period_ms},
       {"system_load_log_enable", p.system_load_log_enable},
       {"system_load_log_period_s", p.system_load_log_period_s},
+      {"check_settle_after_reset_s", p.check_settle_after_reset_s},
+      {"reset_comp_max_per_day", p.reset_comp_max_per_day},
   };
   for (const auto& [n, v] : fields)
     if (name == n) return v;
@@ -216,6 +223,8 @@ class ConfigFaultTest : public ::testing::Test {
     Dword("life_beakon_period_ms", 1000);
     Dword("system_load_log_enable", 1);
     Dword("system_load_log_period_s", 1);
+    Dword("check_settle_after_reset_s", 5);
+    Dword("reset_comp_max_per_day", 3);
   }
 
   void Dword(const std::string& name, std::uint32_t v) { reg_.SetDword(kConfigKey, name, v); }
@@ -230,8 +239,10 @@ class ConfigFaultTest : public ::testing::Test {
     RunSupervisor();
   }
 
-  // Checks that fail every third address, so both periods and the
-  // escalation run; program control on a session that lacks the program.
+  // Checks that fail every third address, so both periods, the settle time
+  // and the escalation run, computer resets counted against the daily limit
+  // in a registry of the test's own; program control on a session that
+  // lacks the program.
   void RunChecker(const TParamRec& params) {
     test::FakeClock clock;
     test::RecordingLog log(&clock);
@@ -244,8 +255,12 @@ class ConfigFaultTest : public ::testing::Test {
     device::TComPort port(std::make_unique<test::FakeSerialPort>(clock));
     device::RcvMailbox mailbox;
     device::TQOVControlThread control(device::DeviceContext{clock, log, params, port, mailbox});
+    MemoryRegistry state_registry;
+    const std::unique_ptr<platform::StateStore> state = platform::RegistryStateStore(state_registry);
+    supervision::ResetHistory history(*state, [&clock] { return 1'800'000'000 + clock.NowMs() / 1000; });
     supervision::TOSMonitorThread checker(supervision::CheckerContext{
-        clock, log, params, flags, &control, probes, [&](const std::atomic<bool>& stop) { program.Step(stop); }});
+        clock, log, params, flags, &control, probes, [&](const std::atomic<bool>& stop) { program.Step(stop); },
+        &history});
     const Tick terminate_at = clock.NowMs() + 5 * 60'000;
     clock.OnSleep([&](Tick now) {
       // Reset requests are taken as the control thread would.

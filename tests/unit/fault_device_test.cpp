@@ -68,6 +68,9 @@ class Rig {
         }});
   }
 
+  // The thread (and the receive thread it made) goes before the port it uses.
+  ~Rig() { thread.reset(); }
+
   // Runs the body until `stop` says so (asked after every sleep) or until
   // `limit_ms` of fake time have passed, whichever comes first.
   void Run(std::function<bool(Tick)> stop, Tick limit_ms = 10 * 60'000) {
