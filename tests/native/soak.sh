@@ -193,6 +193,7 @@ kill -TERM "$DAEMON_PID"
 rc=0
 wait "$DAEMON_PID" || rc=$?
 [ "$rc" = 0 ] || fail "daemon exit $rc (LeakSanitizer reports it in daemon.err)"
+keep_generation  # a rotation may come with the last lines
 
 # --- Growth between the first and the last minute.
 window=$((DURATION / 2 < 60 ? DURATION / 2 : 60))
@@ -233,7 +234,8 @@ known+='|ping (ok|fail)|System Load: CPU - .*|Unable to locate the .*|check proc
 known+='|CreateProcessAsUser fail, GetLastError = [0-9]+|Previous computer reset: .*)$'
 stamp='^[0-9]{2}/[0-9]{2}/[0-9]{2}( [0-9]{2}:[0-9]{2}:[0-9]{2})? - '
 lines=0
-for f in "$WORK"/generations/* "$WORK/log/qov.log.1" "$WORK/log/qov.log"; do
+# (The last ".1" is among the generations kept.)
+for f in "$WORK"/generations/* "$WORK/log/qov.log"; do
   [ -f "$f" ] || continue
   [ "$(tail -c 2 "$f" | od -An -c | tr -d ' ')" = '\r\n' ] || fail "$f does not end with CR LF"
   bad=$({ grep -nv $'\r$' "$f" | sed 's/^/no CR LF: /'
@@ -242,6 +244,6 @@ for f in "$WORK"/generations/* "$WORK/log/qov.log.1" "$WORK/log/qov.log"; do
   lines=$((lines + $(wc -l <"$f")))
 done
 generations=$(ls "$WORK/generations" | wc -l)
-say "log: $lines lines in $((generations + 1)) files, all whole; $unplugs unplugs;" \
+say "log: $lines lines in $((generations + 1)) generations, all whole; $unplugs unplugs;" \
   "life messages received: $(awk '$2 == "frame" && $3 == 5' "$WORK/frames" | wc -l)"
 say "PASS (${DURATION}s)"
