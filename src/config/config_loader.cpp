@@ -108,6 +108,14 @@ LoadResult LoadConfig(platform::Registry& registry) {
   r.Int("system_load_log_period_s", p.system_load_log_period_s);
   r.Int("check_settle_after_reset_s", p.check_settle_after_reset_s);
   r.Int("reset_comp_max_per_day", p.reset_comp_max_per_day);
+  r.Flag("check_log_details", p.check_log_details);
+  r.Flag("event_log_enable", p.event_log_enable);
+  r.Text("metrics_file_path", p.metrics_file_path);
+  r.Int("metrics_period_s", p.metrics_period_s);
+  if (p.metrics_period_s <= 0) {
+    p.metrics_period_s = 1;
+    r.Clamped("metrics_period_s");
+  }
   return result;
 }
 

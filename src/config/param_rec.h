@@ -43,6 +43,13 @@ struct TParamRec {
   std::int32_t check_settle_after_reset_s = 0;
   // Computer resets allowed in any 24 hours; 0 (the default) sets no limit.
   std::int32_t reset_comp_max_per_day = 0;
+  // A failed cycle logs, before "ping fail", why each address failed.
+  bool check_log_details = false;
+  // Events also go to the system's event log (the journal on Linux).
+  bool event_log_enable = false;
+  // Where the metrics text is rewritten every metrics_period_s; empty: off.
+  std::string metrics_file_path;
+  std::int32_t metrics_period_s = 15;
 };
 
 }  // namespace qov::config

@@ -54,6 +54,10 @@ std::vector<std::pair<std::string, std::string>> EffectiveValues(const TParamRec
       {"program_ctrl_token_process", Quoted(p.program_ctrl_token_process)},
       {"program_ctrl_check_period_s", num(p.program_ctrl_check_period_s)},
       {"check_addr_count", num(p.check_addr_count)},
+      {"check_log_details", num(p.check_log_details)},
+      {"event_log_enable", num(p.event_log_enable)},
+      {"metrics_file_path", Quoted(p.metrics_file_path)},
+      {"metrics_period_s", num(p.metrics_period_s)},
   };
   for (int n = 0; n < p.check_addr_count; ++n) {
     v.push_back({"check_addr_" + std::to_string(n), Quoted(p.check_addr[static_cast<std::size_t>(n)])});

@@ -119,12 +119,13 @@ def command_line_seeds():
 # ---- config_loader: key path, then records (name pick, how, value) ----
 
 NAMES = (["connection_need_dial", "reset_modem", "reset_comp", "system_load_log_enable",
+          "check_log_details", "event_log_enable",
           "wait_time_after_start_s", "check_wait_resp_s", "check_fail_period_s", "check_fail_loop_count",
           "check_fail_loop_count_before_reset_comp", "log_file_max_size", "program_ctrl_check_period_s",
           "life_beakon_period_ms", "system_load_log_period_s", "check_settle_after_reset_s",
-          "reset_comp_max_per_day", "check_ok_period_s",
+          "reset_comp_max_per_day", "metrics_period_s", "check_ok_period_s",
           "connection_name", "log_file_path", "qov_com_port", "program_ctrl_process_name",
-          "program_ctrl_command_line", "program_ctrl_token_process", "check_addr_count"]
+          "program_ctrl_command_line", "program_ctrl_token_process", "metrics_file_path", "check_addr_count"]
          + ["check_addr_%d" % n for n in range(66)])
 
 
@@ -161,7 +162,7 @@ def config_seeds():
           + other("reset_comp") + other("check_addr_0") + text("check_addr_count", "3"))
     write("config_loader", "long_texts", bytes([2]) + long_text("connection_name", 40000, "a")
           + long_text("program_ctrl_command_line", 32768, '"') + long_text("check_addr_0", 65535, "h"))
-    write("config_loader", "edges", bytes([0]) + b"".join(edge(n, i) for i, n in enumerate(NAMES[4:16]))
+    write("config_loader", "edges", bytes([0]) + b"".join(edge(n, i) for i, n in enumerate(NAMES[6:19]))
           + edge("check_addr_count", 6) + edge("check_addr_count", 7))
     write("config_loader", "count_64", bytes([0]) + dword("check_addr_count", 64)
           + b"".join(text("check_addr_%d" % n, "ICMP - h%d" % n) for n in range(0, 66, 5)))

@@ -477,6 +477,8 @@ constexpr std::pair<const char*, bool TParamRec::*> kFlagFields[] = {
     {"reset_modem", &TParamRec::reset_modem},
     {"reset_comp", &TParamRec::reset_comp},
     {"system_load_log_enable", &TParamRec::system_load_log_enable},
+    {"check_log_details", &TParamRec::check_log_details},
+    {"event_log_enable", &TParamRec::event_log_enable},
 };
 constexpr std::pair<const char*, std::int32_t TParamRec::*> kIntFields[] = {
     {"wait_time_after_start_s", &TParamRec::wait_time_after_start_s},
@@ -490,6 +492,7 @@ constexpr std::pair<const char*, std::int32_t TParamRec::*> kIntFields[] = {
     {"system_load_log_period_s", &TParamRec::system_load_log_period_s},
     {"check_settle_after_reset_s", &TParamRec::check_settle_after_reset_s},
     {"reset_comp_max_per_day", &TParamRec::reset_comp_max_per_day},
+    {"metrics_period_s", &TParamRec::metrics_period_s},
 };
 constexpr std::pair<const char*, std::uint32_t TParamRec::*> kUnsignedFields[] = {
     {"check_ok_period_s", &TParamRec::check_ok_period_s},
@@ -501,6 +504,7 @@ constexpr std::pair<const char*, std::string TParamRec::*> kTextFields[] = {
     {"program_ctrl_process_name", &TParamRec::program_ctrl_process_name},
     {"program_ctrl_command_line", &TParamRec::program_ctrl_command_line},
     {"program_ctrl_token_process", &TParamRec::program_ctrl_token_process},
+    {"metrics_file_path", &TParamRec::metrics_file_path},
 };
 
 std::string CheckAddrName(int n) { return "check_addr_" + std::to_string(n); }
@@ -554,6 +558,7 @@ void CheckLoadedConfig(platform::MemoryRegistry& reg) {
   }
   if (want.wait_time_after_start_s <= 0) want.wait_time_after_start_s = 1;
   if (want.check_ok_period_s == 0) want.check_ok_period_s = 1;
+  if (want.metrics_period_s <= 0) want.metrics_period_s = 1;
   if (key) {
     std::int32_t count = defaults.check_addr_count;
     if (auto v = typed("check_addr_count", RegValue::Type::Dword)) count = static_cast<std::int32_t>(v->dword);

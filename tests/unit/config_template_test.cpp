@@ -28,7 +28,7 @@ int ImportReg(const std::string& path, platform::MemoryRegistry& reg) {
 
 TEST(ConfigTemplate, ListsEveryValueWithItsDefault) {
   platform::MemoryRegistry reg;
-  ASSERT_EQ(ImportReg(QOV_SOURCE_DIR "/config/qov_lumo_defaults.reg", reg), 24);
+  ASSERT_EQ(ImportReg(QOV_SOURCE_DIR "/config/qov_lumo_defaults.reg", reg), 28);
   const LoadResult loaded = LoadConfig(reg);
   EXPECT_TRUE(loaded.wrong_type_values.empty());
   const TParamRec defaults;
@@ -59,6 +59,10 @@ TEST(ConfigTemplate, ListsEveryValueWithItsDefault) {
   EXPECT_EQ(p.system_load_log_period_s, defaults.system_load_log_period_s);
   EXPECT_EQ(p.check_settle_after_reset_s, defaults.check_settle_after_reset_s);
   EXPECT_EQ(p.reset_comp_max_per_day, defaults.reset_comp_max_per_day);
+  EXPECT_EQ(p.check_log_details, defaults.check_log_details);
+  EXPECT_EQ(p.event_log_enable, defaults.event_log_enable);
+  EXPECT_EQ(p.metrics_file_path, defaults.metrics_file_path);
+  EXPECT_EQ(p.metrics_period_s, defaults.metrics_period_s);
 }
 
 TEST(ConfigTemplate, DialUpExampleLoadsCleanly) {

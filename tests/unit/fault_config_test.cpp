@@ -90,6 +90,10 @@ std::vector<ValueName> AllValues() {
       {"system_load_log_period_s", Kind::Signed},
       {"check_settle_after_reset_s", Kind::Signed},
       {"reset_comp_max_per_day", Kind::Signed},
+      {"check_log_details", Kind::Flag},
+      {"event_log_enable", Kind::Flag},
+      {"metrics_file_path", Kind::Text},
+      {"metrics_period_s", Kind::Signed},
   };
   for (int n = 0; n <= kMaxCheckAddrCount; ++n) v.push_back({"check_addr_" + std::to_string(n), Kind::Text});
   return v;
@@ -110,7 +114,9 @@ std::string Describe(const TParamRec& p) {
     << p.program_ctrl_check_period_s << "\ncheck_addr_count " << p.check_addr_count << "\nlife_beakon_period_ms "
     << p.life_beakon_period_ms << "\nsystem_load_log_enable " << p.system_load_log_enable
     << "\nsystem_load_log_period_s " << p.system_load_log_period_s << "\ncheck_settle_after_reset_s "
-    << p.check_settle_after_reset_s << "\nreset_comp_max_per_day " << p.reset_comp_max_per_day;
+    << p.check_settle_after_reset_s << "\nreset_comp_max_per_day " << p.reset_comp_max_per_day
+    << "\ncheck_log_details " << p.check_log_details << "\nevent_log_enable " << p.event_log_enable
+    << "\nmetrics_file_path " << p.metrics_file_path << "\nmetrics_period_s " << p.metrics_period_s;
   for (std::size_t n = 0; n < p.check_addr.size(); ++n) s << "\ncheck_addr_" << n << " " << p.check_addr[n];
   return s.str();
 }
@@ -123,6 +129,7 @@ std::string& TextField(TParamRec& p, const std::string& name) {
   if (name == "program_ctrl_process_name") return p.program_ctrl_process_name;
   if (name == "program_ctrl_command_line") return p.program_ctrl_command_line;
   if (name == "program_ctrl_token_process") return p.program_ctrl_token_process;
+  if (name == "metrics_file_path") return p.metrics_file_path;
   return p.check_addr.at(std::stoul(name.substr(std::string("check_addr_").size())));
 }
 
@@ -146,6 +153,9 @@ std::int64_t NumberField(const TParamRec& p, const std::string& name) {
       {"system_load_log_period_s", p.system_load_log_period_s},
       {"check_settle_after_reset_s", p.check_settle_after_reset_s},
       {"reset_comp_max_per_day", p.reset_comp_max_per_day},
+      {"check_log_details", p.check_log_details},
+      {"event_log_enable", p.event_log_enable},
+      {"metrics_period_s", p.metrics_period_s},
   };
   for (const auto& [n, v] : fields)
     if (name == n) return v;
@@ -159,6 +169,7 @@ std::int64_t Expected(const ValueName& v, std::uint32_t stored) {
   if (v.kind == Kind::Flag) return stored != 0;
   if (v.name == "wait_time_after_start_s") return as_signed <= 0 ? 1 : as_signed;
   if (v.name == "check_ok_period_s") return stored == 0 ? 1 : std::int64_t{stored};
+  if (v.name == "metrics_period_s") return as_signed <= 0 ? 1 : as_signed;
   if (v.name == "check_addr_count") return as_signed >= 1 && as_signed <= kMaxCheckAddrCount ? as_signed : 0;
   return v.kind == Kind::Unsigned ? std::int64_t{stored} : as_signed;
 }
