@@ -61,22 +61,29 @@ void TQOVControlThread::BringDeviceUp() {
   const std::string& name = ctx_.params.qov_com_port;
   if (!OpenDevicePort()) {
     ctx_.log.Write("QOV COM port open fail (" + name + ")");
+    ReportTrouble(config::EventId::kDeviceNotFound, "port open fail");
     return;
   }
   ctx_.log.Write("QOV COM port open ok (" + name + ")");
   if (!link_.CheckDeviceVersion(TerminateFlag())) {
     // One cut short by the stop proves nothing about the device.
-    if (!Terminated()) ctx_.log.Write("QOV version fail");
+    if (!Terminated()) {
+      ctx_.log.Write("QOV version fail");
+      ReportTrouble(config::EventId::kDeviceNotFound, "no answer to the version request");
+    }
     return;
   }
   ctx_.log.Write("QOV version ok");
   if (!link_.SendDeviceCommand(CMD_TIMER_INIT)) {
     ctx_.log.Write("QOV timer init fail");
+    ReportTrouble(config::EventId::kDeviceNotFound, "timer init fail");
     return;
   }
   ctx_.log.Write("QOV timer init ok");
   next_life_tick_ = platform::DeadlineAfter(ctx_.clock.NowMs(), ctx_.params.life_beakon_period_ms);
   device_running_ = true;
+  if (trouble_reported_) config::Report(ctx_.events, config::EventId::kDeviceFoundAgain, {name});
+  trouble_reported_ = false;
 }
 
 void TQOVControlThread::ServeRunningDevice() {
@@ -88,6 +95,7 @@ void TQOVControlThread::ServeRunningDevice() {
     } else {
       ctx_.log.Write("Life message send fail");
       device_running_ = false;
+      ReportTrouble(config::EventId::kDeviceNotAnswering, "");
     }
   }
   // Reset requests still go out in the pass whose life message failed.
@@ -99,6 +107,13 @@ void TQOVControlThread::ServeRunningDevice() {
     WaitSeconds(1);
     link_.SendDeviceCommand(CMD_PC_RESET);
   }
+}
+
+void TQOVControlThread::ReportTrouble(config::EventId id, const std::string& reason) {
+  // One event per spell of trouble; the board's return ends it.
+  if (trouble_reported_) return;
+  trouble_reported_ = true;
+  config::Report(ctx_.events, id, {ctx_.params.qov_com_port, reason});
 }
 
 bool TQOVControlThread::OpenDevicePort() {

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 
+#include "config/events.h"
 #include "config/log.h"
 #include "config/param_rec.h"
 #include "device/com_port.h"
@@ -31,6 +32,8 @@ struct DeviceContext {
   // Makes the receive thread for a freshly opened port; a running one by default.
   std::function<std::unique_ptr<TComRcvThread>(platform::Clock&, TComPort&, RcvMailbox&)> make_receiver =
       StartReceiveThread;
+  // Where the board's comings and goings are reported; may be null.
+  config::Events* events = nullptr;
 };
 
 class TQOVControlThread final : public platform::WorkerThread {
@@ -60,6 +63,8 @@ class TQOVControlThread final : public platform::WorkerThread {
   // True when the port is open and a fresh receive thread reads it.
   bool OpenDevicePort();
   void StopReceiver();
+  // Reports the board missing or silent, once until it runs again.
+  void ReportTrouble(config::EventId id, const std::string& reason);
   void WaitSeconds(std::uint32_t seconds) { platform::WaitSeconds(ctx_.clock, seconds, TerminateFlag()); }
 
   DeviceContext ctx_;
@@ -68,6 +73,7 @@ class TQOVControlThread final : public platform::WorkerThread {
   std::mutex receiver_mutex_;
   std::unique_ptr<TComRcvThread> receiver_;
   bool device_running_ = false;
+  bool trouble_reported_ = false;
   platform::Tick next_life_tick_ = 0;
 };
 

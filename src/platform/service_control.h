@@ -87,12 +87,24 @@ class MessageLoop {
   virtual void Quit() = 0;
 };
 
+enum class EventType { Information, Warning, Error };
+
+struct EventRecord {
+  EventType type = EventType::Information;
+  std::uint32_t id = 0;
+  std::vector<std::string> strings;
+  std::string text;
+};
+
 // One registered event-log source, deregistered when the object goes.
 class EventSource {
  public:
   virtual ~EventSource() = default;
   // An error event with `text` as its one insertion string; failures are ignored.
   virtual void ReportError(const std::string& text) = 0;
+  // An event of the message table: its ID, level and insertion strings, and
+  // the whole text for systems that keep no message table.
+  virtual void Report(const EventRecord& event) = 0;
 };
 
 enum class BoxKind {

@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <systemd/sd-daemon.h>
+#include <systemd/sd-journal.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -25,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/journal_fields.h"
 #include "platform/memory_control_queue.h"
 #include "platform/service_control.h"
 #include "platform/systemd_unit.h"
@@ -33,6 +36,8 @@ extern char** environ;
 
 namespace qov::platform {
 namespace {
+
+constexpr const char* kJournalSocket = "/run/systemd/journal/socket";
 
 constexpr std::uint32_t kStopControl = 1;
 constexpr std::uint32_t kStateStopPending = 3;
@@ -163,11 +168,24 @@ class PosixMessageLoop final : public MessageLoop {
   sigset_t previous_;
 };
 
+// Errors of the host go to stderr (the journal takes it under systemd);
+// events go to the journal with their fields when it runs, else to stderr.
 class StderrEventSource final : public EventSource {
  public:
   explicit StderrEventSource(std::string name) : name_(std::move(name)) {}
   void ReportError(const std::string& text) override {
     std::fprintf(stderr, "%s: %s\n", name_.c_str(), text.c_str());
+    std::fflush(stderr);
+  }
+  void Report(const EventRecord& e) override {
+    if (::access(kJournalSocket, F_OK) == 0) {
+      const std::vector<std::string> fields = JournalFields(e, name_);
+      std::vector<iovec> parts;
+      for (const auto& f : fields) parts.push_back({const_cast<char*>(f.data()), f.size()});
+      if (sd_journal_sendv(parts.data(), static_cast<int>(parts.size())) >= 0) return;
+    }
+    const char* level = e.type == EventType::Error ? "error" : e.type == EventType::Warning ? "warning" : "information";
+    std::fprintf(stderr, "%s: event %u (%s): %s\n", name_.c_str(), static_cast<unsigned>(e.id), level, e.text.c_str());
     std::fflush(stderr);
   }
 

@@ -142,6 +142,15 @@ class Win32EventSource final : public EventSource {
     const char* strings[] = {text.c_str()};
     ::ReportEventA(source_.get(), EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 1, 0, strings, nullptr);
   }
+  void Report(const EventRecord& e) override {
+    std::vector<const char*> strings;
+    for (const auto& s : e.strings) strings.push_back(s.c_str());
+    const WORD type = e.type == EventType::Error     ? EVENTLOG_ERROR_TYPE
+                      : e.type == EventType::Warning ? EVENTLOG_WARNING_TYPE
+                                                     : EVENTLOG_INFORMATION_TYPE;
+    ::ReportEventA(source_.get(), type, 0, e.id, nullptr, static_cast<WORD>(strings.size()), 0,
+                   strings.empty() ? nullptr : strings.data(), nullptr);
+  }
 
  private:
   UniqueEventSource source_;

@@ -168,6 +168,12 @@ std::string CheckReport::Text() const {
   return t;
 }
 
+std::vector<CheckProblem> FindConfigurationProblems(const config::LoadResult& loaded, const CheckFacts& facts) {
+  std::vector<CheckProblem> problems;
+  FindProblems(loaded, facts, problems);
+  return problems;
+}
+
 CheckReport CheckConfiguration(platform::Registry& registry, const CheckFacts& facts) {
   const config::LoadResult loaded = config::LoadConfig(registry);
   CheckReport report;

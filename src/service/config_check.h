@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "config/config_loader.h"
 #include "platform/registry.h"
 
 namespace qov::service {
@@ -36,6 +37,9 @@ struct CheckReport {
 };
 
 CheckReport CheckConfiguration(platform::Registry& registry, const CheckFacts& facts);
+
+// The problems of an already loaded configuration (the service's own at start).
+std::vector<CheckProblem> FindConfigurationProblems(const config::LoadResult& loaded, const CheckFacts& facts);
 
 // The check run of the program: prints the report to `out`; its exit status.
 int RunConfigurationCheck(platform::Registry& registry, std::FILE* out);

@@ -1,5 +1,5 @@
 // One event-log source: registered with the first message, deregistered
-// when the logger goes. Every message is an error event.
+// when the logger goes.
 #pragma once
 
 #include <memory>
@@ -15,13 +15,24 @@ class TEventLogger {
   TEventLogger(platform::ServiceControl& sc, std::string source) : sc_(sc), source_name_(std::move(source)) {}
 
   // From any thread of the host; the source is registered once.
+  // An error event (ID 0) whose one string is the whole text.
   void LogMessage(const std::string& text) {
     std::lock_guard lock(mutex_);
-    if (!source_) source_ = sc_.OpenEventSource(source_name_);
-    source_->ReportError(text);
+    Source().ReportError(text);
+  }
+  // An event of the message table.
+  void Report(const platform::EventRecord& event) {
+    std::lock_guard lock(mutex_);
+    Source().Report(event);
   }
 
  private:
+  // Under the mutex.
+  platform::EventSource& Source() {
+    if (!source_) source_ = sc_.OpenEventSource(source_name_);
+    return *source_;
+  }
+
   platform::ServiceControl& sc_;
   std::string source_name_;
   std::mutex mutex_;

@@ -62,7 +62,7 @@ Tqov_lumo_service::~Tqov_lumo_service() {
 platform::ControlCallback Tqov_lumo_service::GetServiceController() const { return &ServiceController; }
 
 void Tqov_lumo_service::ServiceStart(TService&, bool& started) {
-  runtime_ = std::make_unique<Runtime>(clock_, registry_);
+  runtime_ = std::make_unique<Runtime>(clock_, registry_, EventLogger());
   Runtime& rt = *runtime_;
   // The port object comes first: the supervisor hands it to the control
   // thread it creates, and that may happen at once.
@@ -101,6 +101,8 @@ void Tqov_lumo_service::ServiceStop(TService& sender, bool& stopped) {
     rt.port.reset();
     stopped_ = true;
   }
+  rt.events.Report(config::EventId::kServiceStopped, {});
+  rt.events.SetEnabled(false);
   rt.log.Write("Service stopped");
   // Closed, so that a thread left behind cannot write after the last line.
   rt.log.Close();

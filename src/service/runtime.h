@@ -12,17 +12,19 @@
 #include "device/receive_thread.h"
 #include "platform/clock.h"
 #include "platform/registry.h"
+#include "service/event_log_sink.h"
 #include "supervision/run_flags.h"
 #include "supervision/supervisor.h"
 
 namespace qov::service {
 
 struct Runtime {
-  Runtime(platform::Clock& c, platform::Registry& r) : clock(c), registry(r) {}
+  Runtime(platform::Clock& c, platform::Registry& r, TEventLogger& event_log) : clock(c), registry(r), events(event_log) {}
 
   platform::Clock& clock;
   platform::Registry& registry;
   config::LogWriter log;
+  EventLogSink events;
   config::TParamRec params;  // written by the supervisor before it starts other threads
   supervision::RunFlags flags;
   device::RcvMailbox mailbox;

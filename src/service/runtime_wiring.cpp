@@ -6,6 +6,7 @@
 #include "platform/local_time.h"
 #include "platform/process.h"
 #include "platform/state_store.h"
+#include "service/config_check.h"
 #include "supervision/load_line.h"
 #include "supervision/program_control.h"
 
@@ -15,20 +16,29 @@ supervision::SupervisorSeams MakeSupervisorSeams(Runtime& rt, std::shared_ptr<su
                                                  platform::ThreadStarter start_thread, platform::StateStore& state) {
   supervision::SupervisorSeams s;
   s.make_control_thread = [&rt] {
-    return std::make_unique<device::TQOVControlThread>(
-        device::DeviceContext{rt.clock, rt.log, rt.params, *rt.port, rt.mailbox});
+    device::DeviceContext ctx{rt.clock, rt.log, rt.params, *rt.port, rt.mailbox};
+    ctx.events = &rt.events;
+    return std::make_unique<device::TQOVControlThread>(std::move(ctx));
   };
   auto history = std::make_shared<supervision::ResetHistory>(state, platform::UtcNowSeconds);
   s.make_checker = [&rt, probes, history](device::TQOVControlThread* control) {
     auto program = std::make_shared<supervision::ProgramControl>(supervision::SystemUserSession(), rt.log, rt.params);
     return std::make_unique<supervision::TOSMonitorThread>(supervision::CheckerContext{
         rt.clock, rt.log, rt.params, rt.flags, control, *probes,
-        [program](const std::atomic<bool>& stop) { program->Step(stop); }, history.get()});
+        [program](const std::atomic<bool>& stop) { program->Step(stop); }, history.get(), &rt.events});
   };
   s.previous_reset_report = [history]() -> std::optional<std::string> {
     const auto last = history->TakeUnreported();
     if (!last) return std::nullopt;
     return "Previous computer reset: " + platform::LocalDateTimeText(last->utc_seconds) + " (" + last->reason + ")";
+  };
+  s.configuration_loaded = [&rt](const config::LoadResult& loaded) {
+    rt.events.SetEnabled(loaded.params.event_log_enable);
+    if (!loaded.params.event_log_enable) return;
+    rt.events.Report(config::EventId::kServiceStarted, {});
+    for (const CheckProblem& problem : FindConfigurationProblems(loaded, CheckFacts::System())) {
+      rt.events.Report(config::EventId::kConfigurationProblem, {problem.text});
+    }
   };
   s.start_thread = std::move(start_thread);
   // Used by the supervisor thread only.

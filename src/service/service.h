@@ -63,6 +63,7 @@ class TService {
 
   // Writes to this service's event-log source (named after the service).
   void LogMessage(const std::string& text);
+  TEventLogger& EventLogger() { return logger_; }
 
  protected:
   platform::ServiceControl& sc_;

@@ -39,12 +39,19 @@ void TOSMonitorThread::RunCheckCycle() {
   if (!answered) return;
   if (*answered) {
     ctx_.flags.last_check_ok = true;
+    if (failing_reported_) config::Report(ctx_.events, config::EventId::kChecksPassAgain, {std::to_string(failed_in_row_)});
+    failing_reported_ = false;
     failed_in_row_ = 0;
     modem_resets_in_row_ = 0;
     ctx_.log.Write("ping ok");
     return;
   }
   ++failed_in_row_;
+  // Once per run of failures, when it reaches the escalation count.
+  if (failed_in_row_ == std::max(1, p.check_fail_loop_count)) {
+    config::Report(ctx_.events, config::EventId::kChecksFailing, {std::to_string(failed_in_row_)});
+    failing_reported_ = true;
+  }
   // While a repair settles (a modem coming back, a fresh dial) failures are
   // logged but not counted, so the repair is not repeated while it boots.
   const bool settling = ctx_.flags.Settling(ctx_.clock.NowMs());
@@ -99,7 +106,14 @@ void TOSMonitorThread::Escalate() {
   }
 }
 
+std::string TOSMonitorThread::EscalationReason() const {
+  return std::to_string(failed_in_row_) + " failed cycles in a row, " + std::to_string(modem_resets_in_row_) +
+         " modem resets";
+}
+
 void TOSMonitorThread::RequestModemReset() {
+  // The reason counts the modem resets before this one.
+  if (ctx_.control) config::Report(ctx_.events, config::EventId::kModemResetRequested, {EscalationReason()});
   ++modem_resets_in_row_;
   ctx_.flags.SettleFor(ctx_.clock.NowMs(), ctx_.params.check_settle_after_reset_s);
   if (ctx_.control) ctx_.control->modem_reset_request = true;
@@ -114,14 +128,14 @@ void TOSMonitorThread::RequestComputerReset() {
     const int sent = ctx_.history->CountLastDay();
     if (sent >= allowed) {
       ctx_.log.Write("reset pc suppressed (" + std::to_string(sent) + " in 24 h)");
+      config::Report(ctx_.events, config::EventId::kComputerResetSuppressed, {std::to_string(sent)});
       return;
     }
   }
-  // Stored before the command can go out: the reset ends this run.
-  if (ctx_.history) {
-    ctx_.history->Record(std::to_string(failed_in_row_) + " failed cycles in a row, " +
-                         std::to_string(modem_resets_in_row_) + " modem resets");
-  }
+  // Stored and reported before the command can go out: the reset ends this run.
+  const std::string reason = EscalationReason();
+  if (ctx_.history) ctx_.history->Record(reason);
+  config::Report(ctx_.events, config::EventId::kComputerResetRequested, {reason});
   ctx_.control->pc_reset_request = true;
 }
 

@@ -9,6 +9,7 @@
 #include <limits>
 #include <string>
 
+#include "config/events.h"
 #include "config/log.h"
 #include "config/param_rec.h"
 #include "device/control_thread.h"
@@ -44,6 +45,8 @@ struct CheckerContext {
   std::function<void(const std::atomic<bool>& stop)> program_control_step;
   // Where computer resets are recorded and counted; may be null.
   ResetHistory* history = nullptr;
+  // Where failing checks and reset requests are reported; may be null.
+  config::Events* events = nullptr;
 };
 
 class TOSMonitorThread final : public platform::WorkerThread {
@@ -62,6 +65,8 @@ class TOSMonitorThread final : public platform::WorkerThread {
   void Escalate();
   void RequestModemReset();
   void RequestComputerReset();
+  // "N failed cycles in a row, M modem resets": why a reset is asked for.
+  std::string EscalationReason() const;
 
   CheckerContext ctx_;
   // Thread-local state of the body; both deadlines start due.
@@ -70,6 +75,8 @@ class TOSMonitorThread final : public platform::WorkerThread {
   // Since the last passing cycle: the reason a computer reset gives.
   std::int32_t failed_in_row_ = 0;
   std::int32_t modem_resets_in_row_ = 0;
+  // The failing-checks event of the current run of failures went out.
+  bool failing_reported_ = false;
   platform::Tick next_check_ = kDueAtOnce;
   platform::Tick next_program_check_ = kDueAtOnce;
   static constexpr platform::Tick kDueAtOnce = std::numeric_limits<platform::Tick>::min();

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "config/config_loader.h"
 #include "config/log_writer.h"
 #include "config/param_rec.h"
 #include "platform/clock.h"
@@ -38,6 +39,8 @@ struct SupervisorSeams {
   // The line about the last computer reset, once after it (logged after
   // "Service started"); nothing otherwise.
   std::function<std::optional<std::string>()> previous_reset_report = [] { return std::nullopt; };
+  // Called once the configuration is loaded and its start lines are logged.
+  std::function<void(const config::LoadResult&)> configuration_loaded = [](const config::LoadResult&) {};
   // Take the first CPU sample (at the supervisor's start).
   std::function<void()> prime_system_load = [] {};
   // The text after "System Load: CPU - ", or nothing when no sample could be had.

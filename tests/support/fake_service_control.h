@@ -22,8 +22,12 @@ class FakeServiceControl final : public platform::ServiceControl {
     std::string title, text;
     platform::BoxKind kind;
   };
+  // A host error has ID 0, type Error and `text` as its one string.
   struct Event {
     std::string source, text;
+    std::uint32_t id = 0;
+    platform::EventType type = platform::EventType::Error;
+    std::vector<std::string> strings;
   };
 
   // Set-up.
@@ -178,7 +182,11 @@ class FakeServiceControl final : public platform::ServiceControl {
     Source(FakeServiceControl& f, std::string name) : f_(f), name_(std::move(name)) {}
     void ReportError(const std::string& text) override {
       std::lock_guard lock(f_.mutex_);
-      f_.events_.push_back({name_, text});
+      f_.events_.push_back({name_, text, 0, platform::EventType::Error, {text}});
+    }
+    void Report(const platform::EventRecord& e) override {
+      std::lock_guard lock(f_.mutex_);
+      f_.events_.push_back({name_, e.text, e.id, e.type, e.strings});
     }
 
    private:

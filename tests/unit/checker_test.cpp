@@ -9,6 +9,7 @@
 #include "support/fake_clock.h"
 #include "support/fake_probes.h"
 #include "support/fake_serial_port.h"
+#include "support/recording_events.h"
 #include "support/recording_log.h"
 
 namespace qov::supervision {
@@ -27,7 +28,7 @@ class CheckerTest : public ::testing::Test {
     const Tick end = clock.NowMs() + ms;
     TOSMonitorThread checker(CheckerContext{clock, log, params, flags, with_control ? &control : nullptr, probes,
                                             [this](const std::atomic<bool>&) { program_steps.push_back(clock.NowMs()); },
-                                            history});
+                                            history, events});
     clock.OnSleep([&](Tick now) {
       if (control.modem_reset_request.exchange(false)) modem_resets.push_back(Cycles());
       if (control.pc_reset_request.exchange(false)) pc_resets.push_back(Cycles());
@@ -56,6 +57,7 @@ class CheckerTest : public ::testing::Test {
   device::TQOVControlThread control{device::DeviceContext{clock, log, params, port, mailbox}};
   bool with_control = true;
   ResetHistory* history = nullptr;
+  config::Events* events = nullptr;
   std::vector<Tick> program_steps;
   std::vector<int> modem_resets;
   std::vector<int> pc_resets;
@@ -188,6 +190,42 @@ TEST_F(CheckerTest, RebootLoopGuardSuppressesResetsBeyondTheDaysAllowance) {
   RunFor(params.check_ok_period_s * 1000 + 2 * params.check_fail_period_s * 1000 + 5000);
   EXPECT_EQ(pc_resets.size(), 1u) << "a day later one is allowed again";
   EXPECT_EQ(log.Count("reset pc suppressed (1 in 24 h)"), 2);
+}
+
+// The events follow the escalation: failing checks once per run of failures,
+// each reset request (reported before the request reaches the control
+// thread, since a computer reset ends the run), a suppressed one, and the
+// checks passing again.
+TEST_F(CheckerTest, EventsFollowTheEscalationAndAreReportedBeforeTheRequests) {
+  platform::MemoryRegistry state_registry;
+  auto state = platform::RegistryStateStore(state_registry);
+  ResetHistory record(*state, [] { return std::int64_t{1'800'000'000}; });
+  history = &record;
+  test::RecordingEvents recorded;
+  recorded.probe = [this] {
+    return std::string(control.modem_reset_request ? "m" : "") + (control.pc_reset_request ? "p" : "");
+  };
+  events = &recorded;
+  params.reset_modem = true;
+  params.reset_comp = true;
+  params.check_fail_loop_count = 1;
+  params.check_fail_loop_count_before_reset_comp = 0;
+  params.reset_comp_max_per_day = 1;
+  probes.decide = [this](const test::FakeProbes::Call&) { return probes.calls.size() > 3; };
+  RunFor(5 * params.check_fail_period_s * 1000 + 5000);
+  EXPECT_EQ(log.Count("ping fail"), 3);
+  EXPECT_EQ(recorded.Texts(), (std::vector<std::string>{
+                                  "1200 1",
+                                  "1300 2 failed cycles in a row, 0 modem resets",
+                                  "1301 2 failed cycles in a row, 1 modem resets",
+                                  "1300 3 failed cycles in a row, 1 modem resets",
+                                  "1302 1",
+                                  "1201 3",
+                              }));
+  // The requests raised so far in the cycle: a reset is reported before its own.
+  std::vector<std::string> probed;
+  for (const auto& e : recorded.Entries()) probed.push_back(e.probed);
+  EXPECT_EQ(probed, (std::vector<std::string>{"", "", "m", "", "m", ""}));
 }
 
 // The echo time-out is computed in 64 bits and bounded, so a negative or

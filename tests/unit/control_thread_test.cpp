@@ -8,6 +8,7 @@
 #include "support/fake_clock.h"
 #include "support/fake_device.h"
 #include "support/fake_serial_port.h"
+#include "support/recording_events.h"
 #include "support/recording_log.h"
 
 namespace qov::device {
@@ -29,13 +30,14 @@ class ControlThreadTest : public ::testing::Test {
     port_ = std::make_unique<TComPort>(std::move(fake));
     device_ = std::make_unique<test::FakeDevice>(clock_, *fake_, mailbox_);
     params_.life_beakon_period_ms = 1000;
-    thread_ = std::make_unique<TQOVControlThread>(DeviceContext{
-        clock_, log_, params_, *port_, mailbox_,
-        [this](const std::string& name) { return present_ && name == "COM3"; },
-        [this](platform::Clock& c, TComPort& p, RcvMailbox& m) {
-          receivers_made_++;
-          return std::make_unique<TComRcvThread>(c, p, m);  // not started: the fake device posts itself
-        }});
+    DeviceContext ctx{clock_, log_, params_, *port_, mailbox_,
+                      [this](const std::string& name) { return present_ && name == "COM3"; },
+                      [this](platform::Clock& c, TComPort& p, RcvMailbox& m) {
+                        receivers_made_++;
+                        return std::make_unique<TComRcvThread>(c, p, m);  // not started: the fake device posts itself
+                      }};
+    ctx.events = &events_;
+    thread_ = std::make_unique<TQOVControlThread>(std::move(ctx));
   }
 
   // Runs the body on this thread; `stop` is asked after every sleep.
@@ -76,6 +78,7 @@ class ControlThreadTest : public ::testing::Test {
   RcvMailbox mailbox_;
   std::unique_ptr<test::FakeDevice> device_;
   std::unique_ptr<TQOVControlThread> thread_;
+  test::RecordingEvents events_;
   bool present_ = true;
   int receivers_made_ = 0;
   Tick terminate_at_ = 0;
@@ -136,6 +139,25 @@ TEST_F(ControlThreadTest, FailedLifeMessageReopensThePortAndIdentifiesAgain) {
   EXPECT_EQ(fake_->OpenPaths().size(), 2u);
   EXPECT_EQ(fake_->Closes(), 1);
   EXPECT_EQ(receivers_made_, 2);
+}
+
+// One event per spell of trouble, however many retries it takes, and one
+// when the board runs again: missing at start, found, silent, found again.
+TEST_F(ControlThreadTest, BoardTroubleIsReportedOncePerSpellAndItsReturnOnce) {
+  present_ = false;
+  RunUntil([this](Tick) {
+    if (log_.Count("QOV COM port open fail (COM3)") == 3) present_ = true;
+    if (log_.Count("Life message send ok") == 1 && log_.Count("Life message send fail") == 0)
+      device_->Answer(CMD_LIFE_MESSAGE, std::nullopt);
+    if (log_.Count("Life message send fail") == 1 && log_.Count("QOV version fail") == 0)
+      device_->Answer(CMD_VERSION, std::nullopt);
+    if (log_.Count("QOV version fail") == 2) {
+      device_->Answer(CMD_VERSION, test::FakeDevice::Lumo());
+      device_->Answer(CMD_LIFE_MESSAGE, test::FakeDevice::Ack());
+    }
+    return log_.Count("Life message send ok") == 2;
+  });
+  EXPECT_EQ(events_.Texts(), (Lines{"1100 COM3|port open fail", "1101 COM3", "1102 COM3|", "1101 COM3"}));
 }
 
 TEST_F(ControlThreadTest, SilentDeviceRepeatsOpenAndIdentificationWithoutWaits) {

@@ -249,6 +249,47 @@ TEST_F(RunningModuleTest, StopWhileAProbeHangsEndsEveryThreadAndLeavesOnlyThePro
   EXPECT_THAT(hints, ElementsAre(6000u, 3000u, 3000u, 3000u));
 }
 
+// With event_log_enable the run reports its start, each configuration
+// problem and its stop, in that order, under the service's source; without
+// it the event log sees nothing of a run that goes well.
+TEST_F(RunningModuleTest, EventLogSeesStartProblemsAndStopOnlyWhenEnabled) {
+  reg.SetDword(config::kConfigKey, "connection_need_dial", 1);  // without a connection name: a problem
+  for (const bool enabled : {false, true}) {
+    SCOPED_TRACE(enabled ? "enabled" : "disabled");
+    test::FakeServiceControl sc;
+    reg.SetDword(config::kConfigKey, "event_log_enable", enabled);
+    Tqov_lumo_service module{sc, clock, reg, fake_probes, state.get()};
+    bool started = false;
+    module.ServiceStart(module, started);
+    // The supervisor reports once the configuration is loaded, after "Service started".
+    const auto loaded = [&] {
+      std::ifstream in(log_path);
+      const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      return log.find("Wait ") != std::string::npos;
+    };
+    while (!loaded()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    bool stopped = false;
+    module.ServiceStop(module, stopped);
+    std::vector<std::string> seen;
+    for (const auto& e : sc.Events()) {
+      if (e.id == 1100) continue;  // the board on COM_NONE, if its wait ended in time
+      EXPECT_EQ(e.source, "qov_lumo_service");
+      seen.push_back(std::to_string(e.id) + (e.id == 1002 ? " " + e.text.substr(0, 48) : ""));
+    }
+    if (!enabled) {
+      EXPECT_THAT(seen, ElementsAre());
+      continue;
+    }
+    // The key holds no check_addr_0, so that address is empty: a problem too.
+    EXPECT_THAT(seen, ElementsAre("1000", "1002 Configuration problem: qov_com_port \"COM_NONE\" i",
+                                  "1002 Configuration problem: connection_need_dial is s",
+                                  "1002 Configuration problem: check_addr_count is 1 but", "1001"));
+    EXPECT_EQ(sc.Events().front().type, platform::EventType::Information);
+    EXPECT_EQ(sc.Events()[1].type, platform::EventType::Warning);
+    EXPECT_EQ(sc.Events()[1].strings.size(), 1u) << "the problem is the one insertion string";
+  }
+}
+
 TEST_F(RunningModuleTest, FailedThreadCreationInTheStartHandlerIsAStartFailure) {
   Tqov_lumo_service module{scm, clock, reg, fake_probes, state.get()};
   module.SetThreadStarter([](platform::WorkerThread&) { throw std::runtime_error("CreateThread failed"); });
