@@ -1,0 +1,108 @@
+# The daemon's events in the journal: with event_log_enable each event is
+# one journal entry with its text, priority, MESSAGE_ID and QOV_EVENT_ID.
+# The journal is stood in for by a listener on its socket path, in a mount
+# namespace of the test's own (as root; exits 77, skipped, without), so the
+# machine's journal is never touched. Without a journal the events go to
+# stderr, one line each.
+# Args: <daemon> <device simulator> <work dir>
+set -euo pipefail
+DAEMON=$(realpath "$1")
+SIM=$(realpath "$2")
+WORK=$(realpath -m "$3")/native_journal
+HERE=$(cd "$(dirname "$0")" && pwd)
+say() { printf '[%s journal] %s\n' "$(date +%T)" "$*" >&2; }
+
+if [ "${1:-}" != --inside ] && [ "${QOV_JOURNAL_INSIDE:-}" != 1 ]; then
+  if [ "$(id -u)" != 0 ] || ! unshare -m true 2>/dev/null; then
+    say "SKIP: needs root for a mount namespace (unshare -m)"
+    exit 77
+  fi
+  rm -rf "$WORK"
+  mkdir -p "$WORK"
+  # A private /run in a namespace of our own: the journal's socket path is ours there.
+  QOV_JOURNAL_INSIDE=1 exec unshare -m --propagation private bash "$0" "$@"
+fi
+
+mount -t tmpfs qov_run /run
+mkdir -p /run/systemd/journal
+PIDS=()
+cleanup() {
+  local rc=$?
+  set +e
+  for p in "${PIDS[@]:-}"; do [ -n "$p" ] && kill "$p" 2>/dev/null; done
+  wait 2>/dev/null
+  exit "$rc"
+}
+trap cleanup EXIT
+fail() {
+  say "FAIL: $*"
+  [ -f "$WORK/qov.log" ] && tail -n 20 "$WORK/qov.log" >&2
+  [ -f "$WORK/daemon.err" ] && tail -n 20 "$WORK/daemon.err" >&2
+  exit 1
+}
+wait_for() {  # file text seconds
+  local i
+  for ((i = 0; i < $3 * 10; i++)); do
+    grep -qF -- "$2" "$1" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  fail "$1 never showed '$2' within $3 s"
+}
+
+"$SIM" --path-file "$WORK/pty" --record "$WORK/frames" --control "$WORK/sim.ctl" >"$WORK/sim.out" 2>&1 &
+PIDS+=($!)
+for _ in $(seq 100); do [ -s "$WORK/pty" ] && break; sleep 0.05; done
+PTY=$(cat "$WORK/pty")
+# Nothing listens on port 9: every cycle fails, the second one resets the modem.
+{
+  printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Vopa\\QOV Lumo]\r\n'
+  printf '"event_log_enable"=dword:00000001\r\n'
+  printf '"log_file_path"="%s"\r\n' "$WORK/qov.log"
+  printf '"qov_com_port"="%s"\r\n' "$PTY"
+  printf '"wait_time_after_start_s"=dword:00000001\r\n'
+  printf '"check_addr_count"=dword:00000001\r\n'
+  printf '"check_addr_0"="HTTP - 127.0.0.1:9/"\r\n'
+  printf '"check_ok_period_s"=dword:00000001\r\n'
+  printf '"check_fail_period_s"=dword:00000001\r\n'
+  printf '"check_fail_loop_count"=dword:00000001\r\n'
+  printf '"reset_modem"=dword:00000001\r\n'
+  printf '"life_beakon_period_ms"=dword:00002710\r\n'
+} >"$WORK/qov.reg"
+
+run_daemon_until_modem_reset() {
+  "$DAEMON" --config "$WORK/qov.reg" 2>"$WORK/daemon.err" &
+  local pid=$!
+  PIDS+=("$pid")
+  wait_for "$WORK/qov.log" "modem reset ok" 30
+  kill -TERM "$pid"
+  wait "$pid" || fail "daemon exit $?"
+}
+
+# 1. No journal: one stderr line per event.
+run_daemon_until_modem_reset
+for line in "qov_lumo_service: event 1000 (information): The service started." \
+  "qov_lumo_service: event 1200 (warning): Connectivity checks have failed for 1 cycles in a row." \
+  "qov_lumo_service: event 1300 (warning): A modem reset was requested (2 failed cycles in a row, 0 modem resets)." \
+  "qov_lumo_service: event 1001 (information): The service stopped."; do
+  grep -qxF -- "$line" "$WORK/daemon.err" || fail "stderr lacks '$line'"
+done
+say "without a journal: $(grep -c ': event ' "$WORK/daemon.err") events on stderr"
+
+# 2. A journal: the same events as entries with their fields, none on stderr.
+python3 "$HERE/notify_listener.py" /run/systemd/journal/socket "$WORK/journal.log" &
+PIDS+=($!)
+for _ in $(seq 100); do [ -S /run/systemd/journal/socket ] && break; sleep 0.05; done
+rm -f "$WORK/qov.log"
+run_daemon_until_modem_reset
+wait_for "$WORK/journal.log" "QOV_EVENT_ID=1001" 10
+grep -q ': event ' "$WORK/daemon.err" && fail "events went to stderr too: $(cat "$WORK/daemon.err")"
+entry() { grep -F "|QOV_EVENT_ID=$1|" "$WORK/journal.log" | head -n 1; }
+[ "$(entry 1000)" = "MESSAGE=The service started.|PRIORITY=6|MESSAGE_ID=6d1f0a4c93b84e27a5c0e3b9000003e8|QOV_EVENT_ID=1000|SYSLOG_IDENTIFIER=qov_lumo_service|" ] ||
+  fail "start entry: $(entry 1000)"
+entry 1300 | grep -qF "MESSAGE=A modem reset was requested (2 failed cycles in a row, 0 modem resets).|PRIORITY=4|" ||
+  fail "modem reset entry: $(entry 1300)"
+# 1002: resets with a start-up delay of 1 s.
+[ "$(grep -o 'QOV_EVENT_ID=[0-9]*' "$WORK/journal.log" | head -n 4 | tr '\n' ' ')" = "QOV_EVENT_ID=1000 QOV_EVENT_ID=1002 QOV_EVENT_ID=1200 QOV_EVENT_ID=1300 " ] ||
+  fail "order: $(grep -o 'QOV_EVENT_ID=[0-9]*' "$WORK/journal.log" | tr '\n' ' ')"
+say "journal entries: $(grep -o 'QOV_EVENT_ID=[0-9]*' "$WORK/journal.log" | tr '\n' ' ')"
+say "PASS"
