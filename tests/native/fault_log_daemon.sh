@@ -25,7 +25,10 @@ DISK=$WORK/disk
 LOGDIR=$DISK/logs
 LOG=$LOGDIR/qov.log
 
-say() { printf '[%s log faults] %s\n' "$(date +%T)" "$*" >&2; }
+HERE=$(cd "$(dirname "$0")" && pwd)
+TAG="log faults"
+LOG_FILE=$LOG
+source "$HERE/lib.sh"
 if [ "$(id -u)" != 0 ]; then
   say "SKIP: needs root to mount a small tmpfs (mount -t tmpfs -o size=64k)"
   exit 77
@@ -34,24 +37,8 @@ rm -rf "$WORK"
 mkdir -p "$DISK"
 mount -t tmpfs -o size=64k qov_log_faults "$DISK" || { say "SKIP: mount -t tmpfs failed"; exit 77; }
 
-PIDS=()
 DAEMON_PID=
-cleanup() {
-  local rc=$?
-  set +e
-  for p in "${PIDS[@]:-}" $DAEMON_PID; do [ -n "$p" ] && kill "$p" 2>/dev/null; done
-  wait 2>/dev/null
-  umount -l "$DISK"
-  exit "$rc"
-}
-trap cleanup EXIT
-fail() {
-  say "FAIL: $*"
-  [ -f "$LOG" ] && tail -n 20 "$LOG" >&2
-  [ -f "$WORK/daemon.err" ] && tail -n 20 "$WORK/daemon.err" >&2
-  exit 1
-}
-messages() { [ -f "$1" ] && tr -d '\r' <"$1" | awk '{ i = index($0, " - "); print (i ? substr($0, i + 3) : $0) }' || true; }
+on_cleanup 'umount -l "$DISK"'
 life_frames() { awk '$2 == "frame" && $3 == 5' "$WORK/frames" 2>/dev/null | wc -l; }
 # Waits until `cond` (a shell command) holds, up to $2 seconds.
 wait_for() {
@@ -79,6 +66,7 @@ logging_resumes() {
 start_daemon() {
   NOTIFY_SOCKET= LC_ALL=C QOV_STATE_DIR="$WORK/state" "$DAEMON" --config "$WORK/qov.reg" 2>>"$WORK/daemon.err" &
   DAEMON_PID=$!
+  PIDS+=("$DAEMON_PID")
   wait_for "[ \$(life_frames) -ge $(($(life_frames) + 1)) ]" 30 "the daemon never fed the board"
 }
 stop_daemon() {
@@ -89,22 +77,17 @@ stop_daemon() {
   [ "$rc" = 0 ] || fail "daemon exit $rc"
 }
 
-"$SIM" --path-file "$WORK/pty" --record "$WORK/frames" >"$WORK/sim.out" 2>&1 &
-PIDS+=($!)
-for _ in $(seq 100); do [ -s "$WORK/pty" ] && break; sleep 0.05; done
-PTY=$(cat "$WORK/pty")
-{
-  printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Vopa\\QOV Lumo]\r\n'
-  printf '"log_file_path"="%s"\r\n' "$LOG"
-  printf '"log_file_max_size"=dword:00000004\r\n'  # rotation past 2 KiB
-  printf '"qov_com_port"="%s"\r\n' "$PTY"
-  printf '"wait_time_after_start_s"=dword:00000001\r\n'
-  printf '"check_addr_0"="ICMP - 127.0.0.1"\r\n'
-  printf '"check_ok_period_s"=dword:00000001\r\n'
-  printf '"life_beakon_period_ms"=dword:000001f4\r\n'
-  printf '"system_load_log_enable"=dword:00000001\r\n'
-  printf '"system_load_log_period_s"=dword:00000001\r\n'
-} >"$WORK/qov.reg"
+start_board
+write_config "$WORK/qov.reg" \
+  "$(reg_sz log_file_path "$LOG")" \
+  "$(reg_dword log_file_max_size 4)" `# rotation past 2 KiB` \
+  "$(reg_sz qov_com_port "$PTY")" \
+  "$(reg_dword wait_time_after_start_s 1)" \
+  "$(reg_sz check_addr_0 "ICMP - 127.0.0.1")" \
+  "$(reg_dword check_ok_period_s 1)" \
+  "$(reg_dword life_beakon_period_ms 500)" \
+  "$(reg_dword system_load_log_enable 1)" \
+  "$(reg_dword system_load_log_period_s 1)"
 mkdir -p "$WORK/state"
 
 # Run 1: the folder missing at start.

@@ -10,34 +10,10 @@ DAEMON=$(realpath "$1")
 SIM=$(realpath "$2")
 WORK=$(realpath -m "$3")/native_daemon
 HERE=$(cd "$(dirname "$0")" && pwd)
+TAG=daemon
+source "$HERE/lib.sh"
 rm -rf "$WORK"
 mkdir -p "$WORK"
-PIDS=()
-cleanup() {
-  local rc=$?
-  set +e
-  for p in "${PIDS[@]:-}"; do [ -n "$p" ] && kill "$p" 2>/dev/null; done
-  wait 2>/dev/null
-  exit "$rc"
-}
-trap cleanup EXIT
-log() { printf '[%s daemon] %s\n' "$(date +%T)" "$*" >&2; }
-fail() {
-  log "FAIL: $*"
-  [ -f "$WORK/qov.log" ] && tail -n 30 "$WORK/qov.log" >&2
-  [ -f "$WORK/daemon.err" ] && tail -n 20 "$WORK/daemon.err" >&2
-  exit 1
-}
-messages() { [ -f "$WORK/qov.log" ] && tr -d '\r' <"$WORK/qov.log" | awk '{ i = index($0, " - "); print (i ? substr($0, i + 3) : $0) }'; }
-wait_log() {
-  local msg=$1 limit=${2:-20} count=${3:-1} i
-  for ((i = 0; i < limit * 10; i++)); do
-    [ "$(messages | grep -cxF -- "$msg")" -ge "$count" ] && return 0
-    sleep 0.1
-  done
-  fail "log never showed '$msg' (x$count) within ${limit}s"
-}
-frames() { awk '$2 == "frame" {print $3}' "$WORK/frames" 2>/dev/null | tr '\n' ' '; }
 
 # 1. The systemd unit.
 export QOV_SYSTEMD_UNIT_DIR=$WORK/units
@@ -59,7 +35,7 @@ grep -q 'Service "QOV Lumo Service" failed to install with error' "$WORK/again.e
 rc=0; "$DAEMON" -UNINSTALL -SILENT 2>/dev/null || rc=$?
 [ "$rc" = 1 ] || fail "uninstall of a missing unit exit $rc"
 unset QOV_SYSTEMD_UNIT_DIR
-log "unit installed, verified and removed"
+say "unit installed, verified and removed"
 
 # 2. A broken configuration file stops the start with its name and line.
 printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Vopa\\QOV Lumo]\r\n"qov_com_port"=dword:xyz\r\n' >"$WORK/broken.reg"
@@ -68,33 +44,23 @@ rc=0; "$DAEMON" --config "$WORK/broken.reg" 2>"$WORK/broken.err" || rc=$?
 grep -q "$WORK/broken.reg:4:" "$WORK/broken.err" || fail "broken: $(cat "$WORK/broken.err")"
 
 # 3. The daemon at work.
-"$SIM" --path-file "$WORK/pty" --record "$WORK/frames" --control "$WORK/sim.ctl" >"$WORK/sim.out" 2>&1 &
-PIDS+=($!)
-for _ in $(seq 100); do [ -s "$WORK/pty" ] && break; sleep 0.05; done
-PTY=$(cat "$WORK/pty")
-echo 200 >"$WORK/http.mode"
-python3 "$HERE/../wine/check_target.py" --port-file "$WORK/http.port" --control-file "$WORK/http.mode" \
-  --request-log "$WORK/http.requests" >/dev/null 2>&1 &
-PIDS+=($!)
-for _ in $(seq 100); do [ -s "$WORK/http.port" ] && break; sleep 0.05; done
-PORT=$(cat "$WORK/http.port")
+start_board
+start_check_target 200
 python3 "$HERE/notify_listener.py" "$WORK/notify.sock" "$WORK/notify.log" &
 PIDS+=($!)
 for _ in $(seq 100); do [ -S "$WORK/notify.sock" ] && break; sleep 0.05; done
-{
-  printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Vopa\\QOV Lumo]\r\n'
-  printf '"log_file_path"="%s"\r\n' "$WORK/qov.log"
-  printf '"qov_com_port"="%s"\r\n' "$PTY"
-  printf '"wait_time_after_start_s"=dword:00000001\r\n'
-  printf '"check_addr_count"=dword:00000002\r\n'
-  printf '"check_addr_0"="HTTP - 127.0.0.1:%s/check"\r\n' "$PORT"
-  printf '"check_addr_1"="ICMP - 127.0.0.1"\r\n'
-  printf '"check_ok_period_s"=dword:00000001\r\n'
-  printf '"check_fail_period_s"=dword:00000001\r\n'
-  printf '"check_fail_loop_count"=dword:00000001\r\n'
-  printf '"reset_modem"=dword:00000001\r\n'
-  printf '"life_beakon_period_ms"=dword:000003e8\r\n'
-} >"$WORK/qov.reg"
+write_config "$WORK/qov.reg" \
+  "$(reg_sz log_file_path "$WORK/qov.log")" \
+  "$(reg_sz qov_com_port "$PTY")" \
+  "$(reg_dword wait_time_after_start_s 1)" \
+  "$(reg_dword check_addr_count 2)" \
+  "$(reg_sz check_addr_0 "HTTP - 127.0.0.1:$PORT/check")" \
+  "$(reg_sz check_addr_1 "ICMP - 127.0.0.1")" \
+  "$(reg_dword check_ok_period_s 1)" \
+  "$(reg_dword check_fail_period_s 1)" \
+  "$(reg_dword check_fail_loop_count 1)" \
+  "$(reg_dword reset_modem 1)" \
+  "$(reg_dword life_beakon_period_ms 1000)"
 NOTIFY_SOCKET=$WORK/notify.sock WATCHDOG_USEC=1000000 "$DAEMON" --config "$WORK/qov.reg" 2>"$WORK/daemon.err" &
 DAEMON_PID=$!
 PIDS+=("$DAEMON_PID")
@@ -133,9 +99,9 @@ kill -TERM "$DAEMON_PID"
 rc=0; wait "$DAEMON_PID" || rc=$?
 t1=$(date +%s%N)
 [ "$rc" = 0 ] || fail "daemon exit $rc"
-log "stopped $(((t1 - t0) / 1000000)) ms after SIGTERM; frames: $(frames)"
+say "stopped $(((t1 - t0) / 1000000)) ms after SIGTERM; frames: $(frames)"
 [ "$(messages | tail -n 1)" = "Service stopped" ] || fail "last line '$(messages | tail -n 1)'"
 grep -qxF "QOV timer stop ok" <(messages) || fail "no timer stop"
 [[ "$(frames)" =~ 4\ $ ]] || fail "the timer stop was not the last frame: $(frames)"
 grep -q '^STOPPING=1|STATUS=Stopping|EXTEND_TIMEOUT_USEC=' "$WORK/notify.log" || fail "no STOPPING: $(cat "$WORK/notify.log")"
-log "PASS"
+say "PASS"

@@ -10,9 +10,10 @@ DAEMON=$(realpath "$1")
 SIM=$(realpath "$2")
 WORK=$(realpath -m "$3")/native_journal
 HERE=$(cd "$(dirname "$0")" && pwd)
-say() { printf '[%s journal] %s\n' "$(date +%T)" "$*" >&2; }
+TAG=journal
+source "$HERE/lib.sh"
 
-if [ "${1:-}" != --inside ] && [ "${QOV_JOURNAL_INSIDE:-}" != 1 ]; then
+if [ "${QOV_JOURNAL_INSIDE:-}" != 1 ]; then
   if [ "$(id -u)" != 0 ] || ! unshare -m true 2>/dev/null; then
     say "SKIP: needs root for a mount namespace (unshare -m)"
     exit 77
@@ -25,57 +26,38 @@ fi
 
 mount -t tmpfs qov_run /run
 mkdir -p /run/systemd/journal
-PIDS=()
-cleanup() {
-  local rc=$?
-  set +e
-  for p in "${PIDS[@]:-}"; do [ -n "$p" ] && kill "$p" 2>/dev/null; done
-  wait 2>/dev/null
-  exit "$rc"
+
+start_board
+# Nothing listens on port 9: every cycle fails, the second one resets the modem.
+write_config "$WORK/qov.reg" \
+  "$(reg_dword event_log_enable 1)" \
+  "$(reg_sz log_file_path "$WORK/qov.log")" \
+  "$(reg_sz qov_com_port "$PTY")" \
+  "$(reg_dword wait_time_after_start_s 1)" \
+  "$(reg_dword check_addr_count 1)" \
+  "$(reg_sz check_addr_0 "HTTP - 127.0.0.1:9/")" \
+  "$(reg_dword check_ok_period_s 1)" \
+  "$(reg_dword check_fail_period_s 1)" \
+  "$(reg_dword check_fail_loop_count 1)" \
+  "$(reg_dword reset_modem 1)" \
+  "$(reg_dword life_beakon_period_ms 10000)"
+
+run_daemon_until_modem_reset() {
+  "$DAEMON" --config "$WORK/qov.reg" 2>"$WORK/daemon.err" &
+  local pid=$!
+  PIDS+=("$pid")
+  wait_log "modem reset ok" 30
+  kill -TERM "$pid"
+  wait "$pid" || fail "daemon exit $?"
 }
-trap cleanup EXIT
-fail() {
-  say "FAIL: $*"
-  [ -f "$WORK/qov.log" ] && tail -n 20 "$WORK/qov.log" >&2
-  [ -f "$WORK/daemon.err" ] && tail -n 20 "$WORK/daemon.err" >&2
-  exit 1
-}
-wait_for() {  # file text seconds
+# Waits until the file $1 holds the text $2, up to $3 seconds.
+wait_for_text() {
   local i
   for ((i = 0; i < $3 * 10; i++)); do
     grep -qF -- "$2" "$1" 2>/dev/null && return 0
     sleep 0.1
   done
   fail "$1 never showed '$2' within $3 s"
-}
-
-"$SIM" --path-file "$WORK/pty" --record "$WORK/frames" --control "$WORK/sim.ctl" >"$WORK/sim.out" 2>&1 &
-PIDS+=($!)
-for _ in $(seq 100); do [ -s "$WORK/pty" ] && break; sleep 0.05; done
-PTY=$(cat "$WORK/pty")
-# Nothing listens on port 9: every cycle fails, the second one resets the modem.
-{
-  printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Vopa\\QOV Lumo]\r\n'
-  printf '"event_log_enable"=dword:00000001\r\n'
-  printf '"log_file_path"="%s"\r\n' "$WORK/qov.log"
-  printf '"qov_com_port"="%s"\r\n' "$PTY"
-  printf '"wait_time_after_start_s"=dword:00000001\r\n'
-  printf '"check_addr_count"=dword:00000001\r\n'
-  printf '"check_addr_0"="HTTP - 127.0.0.1:9/"\r\n'
-  printf '"check_ok_period_s"=dword:00000001\r\n'
-  printf '"check_fail_period_s"=dword:00000001\r\n'
-  printf '"check_fail_loop_count"=dword:00000001\r\n'
-  printf '"reset_modem"=dword:00000001\r\n'
-  printf '"life_beakon_period_ms"=dword:00002710\r\n'
-} >"$WORK/qov.reg"
-
-run_daemon_until_modem_reset() {
-  "$DAEMON" --config "$WORK/qov.reg" 2>"$WORK/daemon.err" &
-  local pid=$!
-  PIDS+=("$pid")
-  wait_for "$WORK/qov.log" "modem reset ok" 30
-  kill -TERM "$pid"
-  wait "$pid" || fail "daemon exit $?"
 }
 
 # 1. No journal: one stderr line per event.
@@ -94,7 +76,7 @@ PIDS+=($!)
 for _ in $(seq 100); do [ -S /run/systemd/journal/socket ] && break; sleep 0.05; done
 rm -f "$WORK/qov.log"
 run_daemon_until_modem_reset
-wait_for "$WORK/journal.log" "QOV_EVENT_ID=1001" 10
+wait_for_text "$WORK/journal.log" "QOV_EVENT_ID=1001" 10
 grep -q ': event ' "$WORK/daemon.err" && fail "events went to stderr too: $(cat "$WORK/daemon.err")"
 entry() { grep -F "|QOV_EVENT_ID=$1|" "$WORK/journal.log" | head -n 1; }
 [ "$(entry 1000)" = "MESSAGE=The service started.|PRIORITY=6|MESSAGE_ID=6d1f0a4c93b84e27a5c0e3b9000003e8|QOV_EVENT_ID=1000|SYSLOG_IDENTIFIER=qov_lumo_service|" ] ||

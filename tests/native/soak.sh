@@ -40,7 +40,9 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 RSS_SLACK_KIB=512
 SAMPLE_EVERY=2
 
-say() { printf '[%s soak] %s\n' "$(date +%T)" "$*" >&2; }
+TAG=soak
+LOG_FILE=$WORK/log/qov.log
+source "$HERE/lib.sh"
 
 if [ -z "${QOV_SOAK_INSIDE:-}" ]; then
   if [ "$(id -u)" != 0 ] || ! unshare --mount --propagation private true 2>/dev/null; then
@@ -65,30 +67,6 @@ mount --rbind /dev/shm "$NEWDEV/shm"
 mount --move "$NEWDEV" /dev
 BOARD=serial/by-id/usb-Vopa_QOV_Lumo_soak-if00-port0
 
-PIDS=()
-cleanup() {
-  local rc=$?
-  set +e
-  for p in "${PIDS[@]:-}"; do [ -n "$p" ] && kill "$p" 2>/dev/null; done
-  wait 2>/dev/null
-  exit "$rc"
-}
-trap cleanup EXIT
-fail() {
-  say "FAIL: $*"
-  [ -f "$WORK/log/qov.log" ] && tail -n 20 "$WORK/log/qov.log" >&2
-  [ -f "$WORK/daemon.err" ] && tail -n 20 "$WORK/daemon.err" >&2
-  exit 1
-}
-messages() { cat "$WORK"/log/qov.log 2>/dev/null | tr -d '\r' | awk '{ i = index($0, " - "); print (i ? substr($0, i + 3) : $0) }'; }
-wait_log() {
-  local msg=$1 limit=$2 i
-  for ((i = 0; i < limit * 10; i++)); do
-    messages | grep -qxF -- "$msg" && return 0
-    sleep 0.1
-  done
-  fail "log never showed '$msg' within ${limit}s"
-}
 sim() { echo "$*" >"$WORK/sim.ctl"; }
 
 # --- The board, the check target, the configuration.
