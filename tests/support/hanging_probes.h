@@ -16,8 +16,10 @@ namespace qov::test {
 class HangingProbes final : public supervision::Probes {
  public:
   ~HangingProbes() override { Release(); }
-  bool Http(const std::string&, const std::atomic<bool>& stop) override { return Hang(stop); }
-  bool Icmp(const std::string&, std::uint32_t, const std::atomic<bool>& stop) override { return Hang(stop); }
+  supervision::ProbeResult Http(const std::string&, const std::atomic<bool>& stop) override { return Hang(stop); }
+  supervision::ProbeResult Icmp(const std::string&, std::uint32_t, const std::atomic<bool>& stop) override {
+    return Hang(stop);
+  }
 
   void Release() {
     std::lock_guard lock(gate_->mutex);
@@ -35,9 +37,9 @@ class HangingProbes final : public supervision::Probes {
     bool open = false;
     std::atomic<int> entered{0}, left{0};
   };
-  bool Hang(const std::atomic<bool>& stop) {
+  supervision::ProbeResult Hang(const std::atomic<bool>& stop) {
     auto gate = gate_;
-    return worker_.Run(
+    const bool answered = worker_.Run(
                [gate] {
                  ++gate->entered;
                  std::unique_lock lock(gate->mutex);
@@ -46,7 +48,8 @@ class HangingProbes final : public supervision::Probes {
                  return true;
                },
                stop)
-        .value_or(false);
+                              .value_or(false);
+    return {answered, answered ? "" : "timed out after 30 s"};
   }
   std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
   platform::LeavableWorker worker_;
