@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <optional>
 
 #include "platform/net_probe.h"
 #include "platform/posix_fd.h"
@@ -192,26 +193,32 @@ ProbeOutcome IcmpEcho(const std::string& host, std::uint32_t timeout_ms) {
 
   using Steady = std::chrono::steady_clock;
   const auto deadline = Steady::now() + std::chrono::milliseconds(timeout_ms);
+  // An error the system reported for the socket (a raw one takes ICMP errors
+  // as such too). The ICMP message behind it, when already queued, says more.
+  std::optional<ProbeOutcome> socket_error;
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now()).count();
-    if (left <= 0) return Failed(ProbeFault::kTimedOut);
+    if (left <= 0) return socket_error.value_or(Failed(ProbeFault::kTimedOut));
     pollfd p{fd.get(), POLLIN, 0};
-    const int ready = ::poll(&p, 1, static_cast<int>(left));
-    if (ready == 0) return Failed(ProbeFault::kTimedOut);
+    const int ready = ::poll(&p, 1, socket_error ? 0 : static_cast<int>(left));
+    if (ready == 0) return socket_error.value_or(Failed(ProbeFault::kTimedOut));
     if (ready < 0) {
       if (errno == EINTR) continue;
       return FailedWithErrno(errno);
     }
-    if (p.revents & POLLERR) {
+    if ((p.revents & POLLERR) && !raw) {
       const ProbeOutcome error = QueuedError(fd.get(), address);
       if (error.fault != ProbeFault::kNoReply) return error;
-      continue;
     }
     std::uint8_t reply[128];
     sockaddr_in from{};
     socklen_t from_length = sizeof from;
-    const ssize_t n = ::recvfrom(fd.get(), reply, sizeof reply, 0, reinterpret_cast<sockaddr*>(&from), &from_length);
-    if (n < 0) return FailedWithErrno(errno);
+    const ssize_t n =
+        ::recvfrom(fd.get(), reply, sizeof reply, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &from_length);
+    if (n < 0) {
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) socket_error = FailedWithErrno(errno);
+      continue;
+    }
     const ProbeOutcome seen = Classify(reply, static_cast<std::size_t>(n), raw, address, from, id, seq);
     if (seen.fault != ProbeFault::kNoReply) return seen;
   }
