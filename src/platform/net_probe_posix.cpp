@@ -129,8 +129,7 @@ ProbeOutcome FailedWithCurl(CURLcode rc, long os_errno) {
     case CURLE_COULDNT_CONNECT:
       return os_errno != 0 ? FailedWithErrno(static_cast<int>(os_errno)) : Failed(ProbeFault::kConnectionRefused);
     case CURLE_OPERATION_TIMEDOUT: return Failed(ProbeFault::kTimedOut);
-    case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_SSL_CACERT_BADFILE: return Failed(ProbeFault::kTlsUntrusted);
+    case CURLE_PEER_FAILED_VERIFICATION: return Failed(ProbeFault::kTlsUntrusted);
     case CURLE_SSL_CONNECT_ERROR: return Failed(ProbeFault::kTlsHandshake);
     case CURLE_OK:  // a transfer that ended without a status line
     case CURLE_GOT_NOTHING:

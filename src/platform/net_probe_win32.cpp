@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -50,6 +51,8 @@ void SetTimeouts(HINTERNET h, DWORD ms) {
 }
 
 ProbeOutcome Failed(ProbeFault fault, std::uint32_t code = 0) { return {fault, code, {}}; }
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // An error of IcmpSendEcho, or the status of the reply it stored.
 ProbeOutcome FailedWithIpStatus(DWORD status) {
@@ -174,7 +177,10 @@ ProbeOutcome HttpGet(const std::string& url, std::uint32_t timeout_ms) {
   if (!::HttpQueryInfoA(request.get(), HTTP_QUERY_STATUS_CODE, status, &length, &index)) {
     return Failed(ProbeFault::kNoHttpResponse);
   }
-  return {ProbeFault::kNone, 0, std::string(status, strnlen(status, sizeof status))};
+  // A connection closed before any byte came back is reported as status 0.
+  const std::string text(status, strnlen(status, sizeof status));
+  if (text.size() != 3 || text[0] == '0' || !std::all_of(text.begin(), text.end(), IsDigit)) return Failed(ProbeFault::kNoHttpResponse);
+  return {ProbeFault::kNone, 0, text};
 }
 
 }  // namespace qov::platform
