@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/probe_outcome.h"
+
 namespace qov::platform {
 
 // Four bytes in network order; 0.0.0.0 stands for a failed resolution.
@@ -22,13 +24,13 @@ inline bool EchoAnswered(std::uint32_t replies_stored, std::uint32_t first_statu
 // The first IPv4 address of `host`, or 0.0.0.0.
 Ipv4Address ResolveHost(const std::string& host);
 
-// Resolves `host` and sends one echo request without payload; true when a
+// Resolves `host` and sends one echo request without payload; kNone when a
 // reply came back within `timeout_ms`. A failed resolution is never a reply.
-bool IcmpEcho(const std::string& host, std::uint32_t timeout_ms);
+ProbeOutcome IcmpEcho(const std::string& host, std::uint32_t timeout_ms);
 
-// GETs `url` (no cache, redirects followed, body not read) and returns the
-// final status code as text, or "" when no response came. `timeout_ms`
-// bounds the send and each receive, and the connect where the system honours it.
-std::string HttpStatusText(const std::string& url, std::uint32_t timeout_ms);
+// GETs `url` (no cache, redirects followed, body not read): kNone with the
+// final status code as text when a response came. `timeout_ms` bounds the
+// send and each receive, and the connect where the system honours it.
+ProbeOutcome HttpGet(const std::string& url, std::uint32_t timeout_ms);
 
 }  // namespace qov::platform

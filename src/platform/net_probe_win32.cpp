@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "platform/net_probe.h"
@@ -48,6 +50,53 @@ void SetTimeouts(HINTERNET h, DWORD ms) {
   }
 }
 
+ProbeOutcome Failed(ProbeFault fault, std::uint32_t code = 0) { return {fault, code, {}}; }
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// An error of IcmpSendEcho, or the status of the reply it stored.
+ProbeOutcome FailedWithIpStatus(DWORD status) {
+  if (status == IP_REQ_TIMED_OUT) return Failed(ProbeFault::kTimedOut);
+  if (status > kIpStatusBase && status <= kIpGeneralFailure) return Failed(ProbeFault::kIcmpStatus, status);
+  switch (status) {
+    case ERROR_NETWORK_UNREACHABLE:
+    case WSAENETUNREACH: return Failed(ProbeFault::kNetworkUnreachable);
+    case ERROR_HOST_UNREACHABLE:
+    case WSAEHOSTUNREACH: return Failed(ProbeFault::kHostUnreachable);
+    default: return Failed(ProbeFault::kSystemError, status);
+  }
+}
+
+// A failed WinInet call. Wine reports a receive that ran into its time-out
+// as an aborted connection (12030), so an abort that came only after the
+// whole time-out counts as the time-out.
+ProbeOutcome FailedWithInternetError(DWORD error, bool waited_whole_timeout) {
+  switch (error) {
+    case ERROR_INTERNET_NAME_NOT_RESOLVED: return Failed(ProbeFault::kNameNotResolved);
+    // WinInet says only that it could not connect; refusal is by far the
+    // commonest cause and the one a closed port gives.
+    case ERROR_INTERNET_CANNOT_CONNECT: return Failed(ProbeFault::kConnectionRefused);
+    case ERROR_INTERNET_TIMEOUT: return Failed(ProbeFault::kTimedOut);
+    case ERROR_INTERNET_CONNECTION_ABORTED:
+    case ERROR_INTERNET_CONNECTION_RESET:
+      return Failed(waited_whole_timeout ? ProbeFault::kTimedOut : ProbeFault::kNoHttpResponse);
+    case ERROR_HTTP_INVALID_SERVER_RESPONSE:
+    case ERROR_HTTP_HEADER_NOT_FOUND: return Failed(ProbeFault::kNoHttpResponse);
+    case ERROR_INTERNET_INVALID_CA:
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+    case ERROR_INTERNET_SEC_CERT_NO_REV:
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+    case ERROR_INTERNET_SEC_CERT_REVOKED: return Failed(ProbeFault::kTlsUntrusted);
+    case ERROR_INTERNET_SECURITY_CHANNEL_ERROR: return Failed(ProbeFault::kTlsHandshake);
+    case ERROR_INTERNET_INVALID_URL:
+    case ERROR_INTERNET_UNRECOGNIZED_SCHEME: return Failed(ProbeFault::kInvalidTarget);
+    default: return Failed(ProbeFault::kSystemError, error);
+  }
+}
+
 }  // namespace
 
 Ipv4Address ResolveHost(const std::string& host) {
@@ -62,26 +111,28 @@ Ipv4Address ResolveHost(const std::string& host) {
   return out;
 }
 
-bool IcmpEcho(const std::string& host, std::uint32_t timeout_ms) {
-  if (host.empty()) return false;
+ProbeOutcome IcmpEcho(const std::string& host, std::uint32_t timeout_ms) {
+  if (host.empty()) return Failed(ProbeFault::kInvalidTarget);
   UniqueIcmp icmp;
-  if (!icmp) return false;
+  if (!icmp) return Failed(ProbeFault::kSystemError, ::GetLastError());
   const Ipv4Address address = ResolveHost(host);
   // 0.0.0.0 stands for a failed resolution: some stacks would answer an
   // echo to it locally, so nothing is sent and the probe fails at once.
-  if (address == Ipv4Address{}) return false;
+  if (address == Ipv4Address{}) return Failed(ProbeFault::kNameNotResolved);
   IPAddr destination = 0;
   std::memcpy(&destination, address.data(), 4);
   // Room for one reply record and the error payload some replies carry.
   alignas(ICMP_ECHO_REPLY) unsigned char reply[sizeof(ICMP_ECHO_REPLY) + 128];
   const DWORD replies = ::IcmpSendEcho(icmp.get(), destination, nullptr, 0, nullptr, reply, sizeof reply, timeout_ms);
+  if (replies == 0) return FailedWithIpStatus(::GetLastError());
   static_assert(IP_SUCCESS == 0);
-  return EchoAnswered(replies, replies ? reinterpret_cast<const ICMP_ECHO_REPLY*>(reply)->Status : 0);
+  const ULONG status = reinterpret_cast<const ICMP_ECHO_REPLY*>(reply)->Status;
+  return EchoAnswered(replies, status) ? ProbeOutcome{} : FailedWithIpStatus(status);
 }
 
-std::string HttpStatusText(const std::string& url, std::uint32_t timeout_ms) {
+ProbeOutcome HttpGet(const std::string& url, std::uint32_t timeout_ms) {
   UniqueInternet session(::InternetOpenA("InetURL:/1.0", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  if (!session) return {};
+  if (!session) return Failed(ProbeFault::kSystemError, ::GetLastError());
 
   char host[INTERNET_MAX_HOST_NAME_LENGTH + 1] = {};
   char path[INTERNET_MAX_PATH_LENGTH + 1] = {};
@@ -94,29 +145,42 @@ std::string HttpStatusText(const std::string& url, std::uint32_t timeout_ms) {
   parts.dwUrlPathLength = sizeof path;
   parts.lpszExtraInfo = extra;
   parts.dwExtraInfoLength = sizeof extra;
-  if (!::InternetCrackUrlA(url.c_str(), 0, 0, &parts) || host[0] == '\0') return {};
-  if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return {};
+  if (!::InternetCrackUrlA(url.c_str(), 0, 0, &parts) || host[0] == '\0') return Failed(ProbeFault::kInvalidTarget);
+  if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {
+    return Failed(ProbeFault::kInvalidTarget);
+  }
 
   // InternetOpenUrlA would hang for good on a server that never answers: the
   // connect and request handles are the ones whose time-outs take effect.
   UniqueInternet connection(
       ::InternetConnectA(session.get(), host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
-  if (!connection) return {};
+  if (!connection) return FailedWithInternetError(::GetLastError(), false);
   SetTimeouts(connection.get(), timeout_ms);
   const std::string object = std::string(path[0] ? path : "/") + extra;
   DWORD flags = INTERNET_FLAG_RELOAD;
   if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
   UniqueInternet request(
       ::HttpOpenRequestA(connection.get(), "GET", object.c_str(), nullptr, nullptr, nullptr, flags, 0));
-  if (!request) return {};
+  if (!request) return FailedWithInternetError(::GetLastError(), false);
   SetTimeouts(request.get(), timeout_ms);
-  if (!::HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0)) return {};
+  const auto sent_at = std::chrono::steady_clock::now();
+  if (!::HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0)) {
+    const DWORD error = ::GetLastError();
+    // A tenth off for the coarse tick: an abort that early is no time-out.
+    const bool waited = std::chrono::steady_clock::now() - sent_at >= std::chrono::milliseconds(timeout_ms) * 9 / 10;
+    return FailedWithInternetError(error, waited);
+  }
 
   char status[10] = {};
   DWORD length = sizeof status;
   DWORD index = 0;
-  if (!::HttpQueryInfoA(request.get(), HTTP_QUERY_STATUS_CODE, status, &length, &index)) return {};
-  return std::string(status, strnlen(status, sizeof status));
+  if (!::HttpQueryInfoA(request.get(), HTTP_QUERY_STATUS_CODE, status, &length, &index)) {
+    return Failed(ProbeFault::kNoHttpResponse);
+  }
+  // A connection closed before any byte came back is reported as status 0.
+  const std::string text(status, strnlen(status, sizeof status));
+  if (text.size() != 3 || text[0] == '0' || !std::all_of(text.begin(), text.end(), IsDigit)) return Failed(ProbeFault::kNoHttpResponse);
+  return {ProbeFault::kNone, 0, text};
 }
 
 }  // namespace qov::platform

@@ -33,7 +33,8 @@ void TOSMonitorThread::RunCheckCycle() {
   next_check_ = platform::DeadlineAfterSeconds(ctx_.clock.NowMs(), period_s);
   if (p.check_addr_count <= 0) return;
 
-  const std::optional<bool> answered = ProbeAddresses();
+  std::vector<std::string> reasons;
+  const std::optional<bool> answered = ProbeAddresses(reasons);
   // A cycle cut short by the stop says nothing about the link: it is neither
   // logged nor counted, and it raises no reset.
   if (!answered) return;
@@ -58,23 +59,28 @@ void TOSMonitorThread::RunCheckCycle() {
   if (!settling) CountFailure();
   ctx_.flags.last_check_ok = false;
   ctx_.flags.connection_up = false;  // the supervisor redials
+  if (p.check_log_details) {
+    for (const std::string& line : reasons) ctx_.log.Write(line);
+  }
   ctx_.log.Write("ping fail");
   // Only a failed cycle can escalate: with a threshold of 0 or less, or a
   // negative modem-reset allowance, a passing check must not reset anything.
   if (!settling) Escalate();
 }
 
-std::optional<bool> TOSMonitorThread::ProbeAddresses() {
+std::optional<bool> TOSMonitorThread::ProbeAddresses(std::vector<std::string>& reasons) {
   const config::TParamRec& p = ctx_.params;
   const std::int32_t count = std::min(p.check_addr_count, config::kMaxCheckAddrCount);
   const std::uint32_t timeout_ms = EchoTimeoutMs(p.check_wait_resp_s);
   for (std::int32_t i = 0; i < count; ++i) {
     if (Terminated()) return std::nullopt;
     const CheckAddress a = ParseCheckAddress(p.check_addr[static_cast<std::size_t>(i)]);
-    const bool ok = a.method == ProbeMethod::kHttp ? ctx_.probes.Http(a.target, TerminateFlag())
-                                                   : ctx_.probes.Icmp(a.target, timeout_ms, TerminateFlag());
+    const bool http = a.method == ProbeMethod::kHttp;
+    const ProbeResult r = http ? ctx_.probes.Http(a.target, TerminateFlag())
+                               : ctx_.probes.Icmp(a.target, timeout_ms, TerminateFlag());
     if (Terminated()) return std::nullopt;
-    if (ok) return true;
+    if (r.answered) return true;
+    reasons.push_back("check " + std::to_string(i) + (http ? " HTTP " : " ICMP ") + a.target + ": " + r.reason);
   }
   return false;
 }

@@ -8,6 +8,7 @@
 #include <optional>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "config/events.h"
 #include "config/log.h"
@@ -20,13 +21,20 @@
 
 namespace qov::supervision {
 
+// What one probe found: an answer, or in plain words why none came ("" when
+// the stop cut it short).
+struct ProbeResult {
+  bool answered = false;
+  std::string reason;
+};
+
 // The two probes a check address can name. Each gives up, as a failure,
 // soon after `stop` is set, even while the system call behind it still runs.
 class Probes {
  public:
   virtual ~Probes() = default;
-  virtual bool Http(const std::string& target, const std::atomic<bool>& stop) = 0;
-  virtual bool Icmp(const std::string& host, std::uint32_t timeout_ms, const std::atomic<bool>& stop) = 0;
+  virtual ProbeResult Http(const std::string& target, const std::atomic<bool>& stop) = 0;
+  virtual ProbeResult Icmp(const std::string& host, std::uint32_t timeout_ms, const std::atomic<bool>& stop) = 0;
 };
 
 // The echo time-out for `check_wait_resp_s`: seconds bounded to 1 ... 3600,
@@ -59,8 +67,9 @@ class TOSMonitorThread final : public platform::WorkerThread {
 
  private:
   void RunCheckCycle();
-  // True when an address answered; nothing when the terminate request cut the cycle short.
-  std::optional<bool> ProbeAddresses();
+  // True when an address answered; nothing when the terminate request cut the
+  // cycle short. `reasons` gets a line for each address that failed.
+  std::optional<bool> ProbeAddresses(std::vector<std::string>& reasons);
   void CountFailure();
   void Escalate();
   void RequestModemReset();

@@ -1,20 +1,59 @@
 #include "supervision/net_probes.h"
 
+#include <memory>
+#include <optional>
+#include <utility>
+
 #include "platform/net_probe.h"
 #include "supervision/http_rules.h"
+#include "supervision/probe_reason.h"
 
 namespace qov::supervision {
+namespace {
 
-bool NetProbes::Http(const std::string& target, const std::atomic<bool>& stop) {
-  const std::string url = HttpUrlFor(target);
-  const std::uint32_t timeout_ms = http_timeout_ms_;
-  return worker_.Run([url, timeout_ms] { return IsAcceptedHttpStatus(platform::HttpStatusText(url, timeout_ms)); }, stop)
-      .value_or(false);
+using platform::ProbeFault;
+using platform::ProbeOutcome;
+
+// Runs `probe` on the worker. Its outcome comes back through a slot of its
+// own, which a probe given up on may still fill after the caller has left.
+template <class Probe>
+std::optional<ProbeOutcome> RunLeavable(platform::LeavableWorker& worker, Probe probe, const std::atomic<bool>& stop) {
+  auto slot = std::make_shared<ProbeOutcome>();
+  const auto done = worker.Run(
+      [slot, probe] {
+        *slot = probe();
+        return true;
+      },
+      stop);
+  if (!done) return std::nullopt;
+  return std::move(*slot);
 }
 
-bool NetProbes::Icmp(const std::string& host, std::uint32_t timeout_ms, const std::atomic<bool>& stop) {
-  if (host.empty()) return false;
-  return worker_.Run([host, timeout_ms] { return platform::IcmpEcho(host, timeout_ms); }, stop).value_or(false);
+ProbeResult ResultOf(const ProbeOutcome& outcome, std::uint32_t timeout_ms) {
+  if (outcome.fault == ProbeFault::kNone) return {true, {}};
+  return {false, ProbeReason(outcome, timeout_ms)};
+}
+
+}  // namespace
+
+ProbeResult NetProbes::Http(const std::string& target, const std::atomic<bool>& stop) {
+  const std::string url = HttpUrlFor(target);
+  const std::uint32_t timeout_ms = http_timeout_ms_;
+  std::optional<ProbeOutcome> outcome =
+      RunLeavable(worker_, [url, timeout_ms] { return platform::HttpGet(url, timeout_ms); }, stop);
+  if (!outcome) return {};
+  if (outcome->fault == ProbeFault::kNone && !IsAcceptedHttpStatus(outcome->http_status)) {
+    outcome->fault = ProbeFault::kHttpStatus;
+  }
+  return ResultOf(*outcome, timeout_ms);
+}
+
+ProbeResult NetProbes::Icmp(const std::string& host, std::uint32_t timeout_ms, const std::atomic<bool>& stop) {
+  if (host.empty()) return ResultOf({ProbeFault::kInvalidTarget, 0, {}}, timeout_ms);
+  const std::optional<ProbeOutcome> outcome =
+      RunLeavable(worker_, [host, timeout_ms] { return platform::IcmpEcho(host, timeout_ms); }, stop);
+  if (!outcome) return {};
+  return ResultOf(*outcome, timeout_ms);
 }
 
 }  // namespace qov::supervision

@@ -21,9 +21,9 @@ class NetProbes final : public Probes {
  public:
   explicit NetProbes(std::uint32_t http_timeout_ms = kHttpProbeTimeoutMs) : http_timeout_ms_(http_timeout_ms) {}
 
-  bool Http(const std::string& target, const std::atomic<bool>& stop) override;
+  ProbeResult Http(const std::string& target, const std::atomic<bool>& stop) override;
   // An empty host fails at once, with nothing sent.
-  bool Icmp(const std::string& host, std::uint32_t timeout_ms, const std::atomic<bool>& stop) override;
+  ProbeResult Icmp(const std::string& host, std::uint32_t timeout_ms, const std::atomic<bool>& stop) override;
 
  private:
   std::uint32_t http_timeout_ms_;

@@ -24,7 +24,7 @@ TEST(NetFaultPosixTest, RepliesWithoutAStatusLineAreNoAnswer) {
   for (const char* reply : {"SSH-2.0-OpenSSH_9.2p1 Debian-2\r\n", "ok\n"}) {
     SCOPED_TRACE(reply);
     HostileHttpServer server(HostileHttpServer::Behaviour::kReply, reply);
-    EXPECT_FALSE(probes.Http(server.Target("/check"), never));
+    EXPECT_FALSE(probes.Http(server.Target("/check"), never).answered);
     EXPECT_EQ(server.Connections(), 1);
   }
 }

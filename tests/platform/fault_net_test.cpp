@@ -81,7 +81,7 @@ TEST(NetFaultTest, HostileHttpServersFailTheProbeWithinItsTimeOut) {
     SCOPED_TRACE(row.fault);
     HostileHttpServer server(row.behaviour, row.reply);
     const auto start = Steady::now();
-    EXPECT_EQ(probes.Http(server.Target("/check"), never), row.answers);
+    EXPECT_EQ(probes.Http(server.Target("/check"), never).answered, row.answers);
     const auto took = Steady::now() - start;
     EXPECT_GE(server.Connections(), 1) << "the request reached the server";
     EXPECT_LT(took, kBound);
@@ -107,7 +107,7 @@ TEST(NetFaultTest, IcmpToNamesThatCannotBeResolvedFails) {
   for (const auto& [fault, host] : rows) {
     SCOPED_TRACE(fault);
     EXPECT_EQ(platform::ResolveHost(host), platform::Ipv4Address{});
-    EXPECT_FALSE(probes.Icmp(host, 2000, never));
+    EXPECT_FALSE(probes.Icmp(host, 2000, never).answered);
   }
 }
 

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <thread>
 #include <set>
 #include <string>
@@ -21,10 +22,11 @@ class FakeProbes final : public supervision::Probes {
     std::uint32_t timeout_ms;
   };
 
-  bool Http(const std::string& target, const std::atomic<bool>& stop) override {
+  supervision::ProbeResult Http(const std::string& target, const std::atomic<bool>& stop) override {
     return Answer({"HTTP", target, 0}, stop);
   }
-  bool Icmp(const std::string& host, std::uint32_t timeout_ms, const std::atomic<bool>& stop) override {
+  supervision::ProbeResult Icmp(const std::string& host, std::uint32_t timeout_ms,
+                                const std::atomic<bool>& stop) override {
     return Answer({"ICMP", host, timeout_ms}, stop);
   }
 
@@ -32,19 +34,23 @@ class FakeProbes final : public supervision::Probes {
   std::set<std::string> answering;
   // When set, decides instead of `answering`.
   std::function<bool(const Call&)> decide;
+  // The reason a failing target gives; "no reply" for one not listed.
+  std::map<std::string, std::string> reasons;
   std::vector<Call> calls;
   // When set, a probe of this target blocks until its stop flag is set, as
   // a hanging server or name server would, and then fails.
   std::string hanging_target;
 
  private:
-  bool Answer(const Call& c, const std::atomic<bool>& stop) {
+  supervision::ProbeResult Answer(const Call& c, const std::atomic<bool>& stop) {
     calls.push_back(c);
     if (!hanging_target.empty() && c.target == hanging_target) {
       while (!stop.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      return false;
+      return {};
     }
-    return decide ? decide(c) : answering.count(c.target) > 0;
+    if (decide ? decide(c) : answering.count(c.target) > 0) return {true, {}};
+    const auto reason = reasons.find(c.target);
+    return {false, reason != reasons.end() ? reason->second : "no reply"};
   }
 };
 

@@ -4,6 +4,9 @@
 
 #include <limits>
 #include <memory>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "platform/memory_registry.h"
 #include "support/fake_clock.h"
@@ -262,6 +265,51 @@ TEST_F(CheckerTest, StopDuringAProbeEndsTheCycleUnloggedAndSkipsTheRest) {
   EXPECT_TRUE(program_steps.empty());
   EXPECT_FALSE(control.modem_reset_request);
   EXPECT_TRUE(flags.last_check_ok);
+}
+
+// With check_log_details a failed cycle names each address it tried, in
+// order, before "ping fail"; a passing cycle and the flag off add nothing.
+TEST_F(CheckerTest, DetailsFlagLogsTheReasonOfEachFailedAddressBeforePingFail) {
+  params.check_addr_count = 3;
+  params.check_addr[0] = "HTTP - 127.0.0.1:8080/x";
+  params.check_addr[1] = "ICMP - 10.9.9.9";
+  params.check_addr[2] = "HTTP - 127.0.0.1:9/ok";
+  probes.reasons = {{"127.0.0.1:8080/x", "connection refused"},
+                    {"10.9.9.9", "timed out after 2 s"},
+                    {"127.0.0.1:9/ok", "status 503"}};
+  const std::vector<std::string> all_fail_detailed = {"check 0 HTTP 127.0.0.1:8080/x: connection refused",
+                                                      "check 1 ICMP 10.9.9.9: timed out after 2 s",
+                                                      "check 2 HTTP 127.0.0.1:9/ok: status 503", "ping fail"};
+  struct Case {
+    const char* name;
+    bool details;
+    std::set<std::string> answering;
+    std::vector<std::string> expected;
+  };
+  for (const Case& c : {Case{"all fail, flag on", true, {}, all_fail_detailed},
+                        Case{"all fail, flag off", false, {}, {"ping fail"}},
+                        Case{"last answers, flag on", true, {"127.0.0.1:9/ok"}, {"ping ok"}}}) {
+    SCOPED_TRACE(c.name);
+    log.Clear();
+    params.check_log_details = c.details;
+    probes.answering = c.answering;
+    RunFor(1000);
+    EXPECT_EQ(log.Texts(), c.expected);
+  }
+}
+
+TEST_F(CheckerTest, DetailsFlagLogsNothingForACycleCutShortByTheStop) {
+  params.check_log_details = true;
+  params.check_addr_count = 2;
+  params.check_addr[1] = "ICMP - second.example";
+  TOSMonitorThread checker(CheckerContext{clock, log, params, flags, &control, probes, nullptr});
+  probes.decide = [&](const test::FakeProbes::Call& call) {
+    if (call.target == "second.example") checker.RequestTerminate();
+    return false;
+  };
+  checker.RunHere();
+  EXPECT_EQ(probes.calls.size(), 2u);
+  EXPECT_TRUE(log.Texts().empty());
 }
 
 TEST_F(CheckerTest, NoAddressesProbeNothingButProgramControlRuns) {
