@@ -15,6 +15,7 @@
 #include "device/com_port.h"
 #include "device/link_protocol.h"
 #include "device/receive_thread.h"
+#include "metrics/metrics.h"
 #include "platform/clock.h"
 #include "platform/worker_thread.h"
 
@@ -31,6 +32,8 @@ struct DeviceContext {
   // Makes the receive thread for a freshly opened port; a running one by default.
   std::function<std::unique_ptr<TComRcvThread>(platform::Clock&, TComPort&, RcvMailbox&)> make_receiver =
       StartReceiveThread;
+  // Device state, life messages and acknowledgements are counted here; may be null.
+  metrics::Metrics* metrics = nullptr;
 };
 
 class TQOVControlThread final : public platform::WorkerThread {

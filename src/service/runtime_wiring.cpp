@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "metrics/metrics_writer.h"
 #include "platform/host_watchdog.h"
 #include "platform/local_time.h"
 #include "platform/process.h"
@@ -16,14 +17,15 @@ supervision::SupervisorSeams MakeSupervisorSeams(Runtime& rt, std::shared_ptr<su
   supervision::SupervisorSeams s;
   s.make_control_thread = [&rt] {
     return std::make_unique<device::TQOVControlThread>(
-        device::DeviceContext{rt.clock, rt.log, rt.params, *rt.port, rt.mailbox});
+        device::DeviceContext{rt.clock, rt.log, rt.params, *rt.port, rt.mailbox, device::ComPortPresent,
+                              device::StartReceiveThread, &rt.metrics});
   };
   auto history = std::make_shared<supervision::ResetHistory>(state, platform::UtcNowSeconds);
   s.make_checker = [&rt, probes, history](device::TQOVControlThread* control) {
     auto program = std::make_shared<supervision::ProgramControl>(supervision::SystemUserSession(), rt.log, rt.params);
     return std::make_unique<supervision::TOSMonitorThread>(supervision::CheckerContext{
         rt.clock, rt.log, rt.params, rt.flags, control, *probes,
-        [program](const std::atomic<bool>& stop) { program->Step(stop); }, history.get()});
+        [program](const std::atomic<bool>& stop) { program->Step(stop); }, history.get(), &rt.metrics});
   };
   s.previous_reset_report = [history]() -> std::optional<std::string> {
     const auto last = history->TakeUnreported();
@@ -37,6 +39,22 @@ supervision::SupervisorSeams MakeSupervisorSeams(Runtime& rt, std::shared_ptr<su
   s.system_load_text = [load] { return load->Text(); };
   s.start_process = platform::StartWatchedProcess;
   s.feed_host_watchdog = platform::FeedHostWatchdog;
+  rt.metrics.start_time_s = platform::UtcNowSeconds();
+  // Made on the supervisor thread once the configuration is loaded; with no
+  // path nothing is made and nothing is written.
+  auto writer = std::make_shared<std::unique_ptr<metrics::MetricsWriter>>();
+  s.publish_metrics = [&rt, writer](bool stopping) {
+    if (rt.params.metrics_file_path.empty()) return;
+    if (!*writer) {
+      *writer = std::make_unique<metrics::MetricsWriter>(rt.metrics, rt.log, rt.params.metrics_file_path,
+                                                         rt.params.metrics_period_s);
+    }
+    if (stopping) {
+      (*writer)->WriteStopped(rt.clock.NowMs());
+    } else {
+      (*writer)->WriteIfDue(rt.clock.NowMs());
+    }
+  };
   return s;
 }
 

@@ -41,10 +41,12 @@ void TOSMonitorThread::RunCheckCycle() {
     ctx_.flags.last_check_ok = true;
     failed_in_row_ = 0;
     modem_resets_in_row_ = 0;
+    metrics::RecordCheckCycle(ctx_.metrics, true, failed_in_row_);
     ctx_.log.Write("ping ok");
     return;
   }
   ++failed_in_row_;
+  metrics::RecordCheckCycle(ctx_.metrics, false, failed_in_row_);
   // While a repair settles (a modem coming back, a fresh dial) failures are
   // logged but not counted, so the repair is not repeated while it boots.
   const bool settling = ctx_.flags.Settling(ctx_.clock.NowMs());
@@ -103,6 +105,7 @@ void TOSMonitorThread::RequestModemReset() {
   ++modem_resets_in_row_;
   ctx_.flags.SettleFor(ctx_.clock.NowMs(), ctx_.params.check_settle_after_reset_s);
   if (ctx_.control) ctx_.control->modem_reset_request = true;
+  if (ctx_.control) metrics::Count(ctx_.metrics, &metrics::Metrics::modem_resets);
 }
 
 void TOSMonitorThread::RequestComputerReset() {
@@ -122,6 +125,7 @@ void TOSMonitorThread::RequestComputerReset() {
     ctx_.history->Record(std::to_string(failed_in_row_) + " failed cycles in a row, " +
                          std::to_string(modem_resets_in_row_) + " modem resets");
   }
+  metrics::Count(ctx_.metrics, &metrics::Metrics::computer_resets);
   ctx_.control->pc_reset_request = true;
 }
 

@@ -12,6 +12,7 @@
 #include "config/log.h"
 #include "config/param_rec.h"
 #include "device/control_thread.h"
+#include "metrics/metrics.h"
 #include "platform/clock.h"
 #include "platform/worker_thread.h"
 #include "supervision/reset_history.h"
@@ -44,6 +45,8 @@ struct CheckerContext {
   std::function<void(const std::atomic<bool>& stop)> program_control_step;
   // Where computer resets are recorded and counted; may be null.
   ResetHistory* history = nullptr;
+  // Cycles and reset requests are counted here; may be null.
+  metrics::Metrics* metrics = nullptr;
 };
 
 class TOSMonitorThread final : public platform::WorkerThread {
