@@ -56,20 +56,32 @@ void LogWriter::RotateLocked() {
   OpenLocked();
 }
 
+void LogWriter::CountFailuresIn(metrics::Counter* failures) {
+  std::lock_guard lock(mutex_);
+  failures_ = failures;
+}
+
 void LogWriter::Write(std::string_view message) {
   std::lock_guard lock(mutex_);
-  if (!file_) return;
+  if (!file_) {
+    if (failures_ && !path_.empty()) failures_->fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
   const std::int64_t size = file_->Size();
   const bool may_rotate = !rotation_failed_ || clock_.NowMs() - rotation_failed_at_ >= kRotationRetryMs;
   if (size >= 0 && may_rotate && NeedsRotation(size, max_size_)) {
     RotateLocked();
-    if (!file_) return;
+    if (!file_) {
+      if (failures_) failures_->fetch_add(1, std::memory_order_relaxed);
+      return;
+    }
   }
   std::string line = timestamp_();
   line += " - ";
   line += message;
   line += "\r\n";
-  if (file_->Write(line)) file_->Flush();
+  const bool written = file_->Write(line) && file_->Flush();
+  if (!written && failures_) failures_->fetch_add(1, std::memory_order_relaxed);
 }
 
 }  // namespace qov::config

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "config/log.h"
+#include "metrics/metrics.h"
 #include "platform/clock.h"
 #include "platform/file.h"
 
@@ -37,6 +38,9 @@ class LogWriter final : public Log {
   // Writers are serialised: a message is never lost to another writer, and
   // each waits for at most the write in progress. Dropped while not open.
   void Write(std::string_view message) override;
+  // Where lines that did not reach the file (a failed write, or a file that
+  // could not be opened) are counted; null counts nothing.
+  void CountFailuresIn(metrics::Counter* failures);
 
   // True when a file of `size_bytes` is past the threshold: its 128-byte
   // block count exceeds max_size * 4.
@@ -53,6 +57,7 @@ class LogWriter final : public Log {
   std::string path_;
   std::int32_t max_size_ = 1024;
   std::unique_ptr<platform::AppendFile> file_;
+  metrics::Counter* failures_ = nullptr;
   // When the last rotation failed; no new attempt before kRotationRetryMs later.
   bool rotation_failed_ = false;
   platform::Tick rotation_failed_at_ = 0;

@@ -14,7 +14,8 @@ constexpr std::uint32_t kPassSleepMs = 50;
 }  // namespace
 
 TQOVControlThread::TQOVControlThread(DeviceContext ctx)
-    : ctx_(std::move(ctx)), link_(ctx_.clock, ctx_.port, ctx_.mailbox) {}
+    : ctx_(std::move(ctx)),
+      link_(ctx_.clock, ctx_.port, ctx_.mailbox, ctx_.metrics ? &ctx_.metrics->last_ack_tick : nullptr) {}
 
 TQOVControlThread::~TQOVControlThread() {
   Join();
@@ -42,6 +43,7 @@ void TQOVControlThread::Execute() {
     } else {
       ServeRunningDevice();
     }
+    if (ctx_.metrics) ctx_.metrics->device_running.store(device_running_, std::memory_order_relaxed);
     ctx_.clock.SleepMs(kPassSleepMs);
   }
 
@@ -53,6 +55,7 @@ void TQOVControlThread::Execute() {
       ctx_.log.Write("QOV timer stop fail");
     }
   }
+  if (ctx_.metrics) ctx_.metrics->device_running.store(device_running_, std::memory_order_relaxed);
   // The port stays open and the receive thread keeps running: the stop
   // handler takes them down after this thread.
 }
@@ -92,8 +95,10 @@ void TQOVControlThread::ServeRunningDevice() {
     next_life_tick_ = platform::DeadlineAfter(ctx_.clock.NowMs(), ctx_.params.life_beakon_period_ms);
     if (link_.SendDeviceCommand(CMD_LIFE_MESSAGE)) {
       ctx_.log.Write("Life message send ok");
+      metrics::Count(ctx_.metrics, &metrics::Metrics::life_messages_ok);
     } else {
       ctx_.log.Write("Life message send fail");
+      metrics::Count(ctx_.metrics, &metrics::Metrics::life_messages_fail);
       device_running_ = false;
       ReportTrouble(config::EventId::kDeviceNotAnswering, "");
     }

@@ -16,6 +16,7 @@
 #include "device/com_port.h"
 #include "device/link_protocol.h"
 #include "device/receive_thread.h"
+#include "metrics/metrics.h"
 #include "platform/clock.h"
 #include "platform/worker_thread.h"
 
@@ -34,6 +35,8 @@ struct DeviceContext {
       StartReceiveThread;
   // Where the board's comings and goings are reported; may be null.
   config::Events* events = nullptr;
+  // Device state, life messages and acknowledgements are counted here; may be null.
+  metrics::Metrics* metrics = nullptr;
 };
 
 class TQOVControlThread final : public platform::WorkerThread {

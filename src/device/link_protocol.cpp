@@ -35,6 +35,7 @@ bool DeviceLink::Exchange(std::uint8_t code, Acceptor accept, const std::atomic<
     // no port open (-1) the attempts go on as usual.
     if (written == kWriteFailed || (written >= 0 && written < static_cast<std::int32_t>(frame.size()))) break;
     if (PollForReply(accept, stop)) {
+      if (acked_at_) acked_at_->store(clock_.NowMs(), std::memory_order_relaxed);
       exchange_busy = false;
       return true;
     }

@@ -38,8 +38,10 @@ bool IsAcknowledgement(const std::uint8_t* chunk, std::int32_t length);
 // receive thread fills it.
 class DeviceLink {
  public:
-  DeviceLink(platform::Clock& clock, TComPort& port, RcvMailbox& mailbox)
-      : clock_(clock), port_(port), mailbox_(mailbox) {}
+  // `acked_at`, when given, takes the time of every accepted reply.
+  DeviceLink(platform::Clock& clock, TComPort& port, RcvMailbox& mailbox,
+             std::atomic<platform::Tick>* acked_at = nullptr)
+      : clock_(clock), port_(port), mailbox_(mailbox), acked_at_(acked_at) {}
 
   // Gives up (false) soon after `stop` is set: an identification changes
   // nothing on the device, so a stop need not wait for a silent one.
@@ -62,6 +64,7 @@ class DeviceLink {
   platform::Clock& clock_;
   TComPort& port_;
   RcvMailbox& mailbox_;
+  std::atomic<platform::Tick>* acked_at_;
 };
 
 }  // namespace qov::device

@@ -1,8 +1,10 @@
-// Plain files for the log: an append-only writer and the move that rotation needs.
+// Plain files: the log's append-only writer, the move that rotation needs and
+// the whole-file replace that published metrics need.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,5 +30,12 @@ class AppendFile {
 // (MoveFileExA with MOVEFILE_REPLACE_EXISTING, rename on POSIX). When it
 // fails, both files are as they were.
 bool MoveFileReplacing(const std::string& from, const std::string& to);
+
+// Replaces the contents of `path` with `text` so that a reader sees either
+// the old file or the new one whole, never a part: the text goes to
+// "<path>.tmp" in the same folder, is flushed, then moved over `path`.
+// Nothing is returned on success; on failure, the reason, and no temporary
+// file is left behind.
+std::optional<std::string> ReplaceFileContents(const std::string& path, std::string_view text);
 
 }  // namespace qov::platform

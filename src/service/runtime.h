@@ -10,6 +10,7 @@
 #include "config/param_rec.h"
 #include "device/com_port.h"
 #include "device/receive_thread.h"
+#include "metrics/metrics.h"
 #include "platform/clock.h"
 #include "platform/registry.h"
 #include "service/event_log_sink.h"
@@ -19,10 +20,14 @@
 namespace qov::service {
 
 struct Runtime {
-  Runtime(platform::Clock& c, platform::Registry& r, TEventLogger& event_log) : clock(c), registry(r), events(event_log) {}
+  Runtime(platform::Clock& c, platform::Registry& r, TEventLogger& event_log) : clock(c), registry(r), events(event_log) {
+    log.CountFailuresIn(&metrics.log_write_failures);
+  }
 
   platform::Clock& clock;
   platform::Registry& registry;
+  // Kept in every run; written to a file only when metrics_file_path is set.
+  metrics::Metrics metrics;
   config::LogWriter log;
   EventLogSink events;
   config::TParamRec params;  // written by the supervisor before it starts other threads

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "metrics/metrics_writer.h"
 #include "platform/host_watchdog.h"
 #include "platform/local_time.h"
 #include "platform/process.h"
@@ -18,6 +19,7 @@ supervision::SupervisorSeams MakeSupervisorSeams(Runtime& rt, std::shared_ptr<su
   s.make_control_thread = [&rt] {
     device::DeviceContext ctx{rt.clock, rt.log, rt.params, *rt.port, rt.mailbox};
     ctx.events = &rt.events;
+    ctx.metrics = &rt.metrics;
     return std::make_unique<device::TQOVControlThread>(std::move(ctx));
   };
   auto history = std::make_shared<supervision::ResetHistory>(state, platform::UtcNowSeconds);
@@ -25,7 +27,8 @@ supervision::SupervisorSeams MakeSupervisorSeams(Runtime& rt, std::shared_ptr<su
     auto program = std::make_shared<supervision::ProgramControl>(supervision::SystemUserSession(), rt.log, rt.params);
     return std::make_unique<supervision::TOSMonitorThread>(supervision::CheckerContext{
         rt.clock, rt.log, rt.params, rt.flags, control, *probes,
-        [program](const std::atomic<bool>& stop) { program->Step(stop); }, history.get(), &rt.events});
+        [program](const std::atomic<bool>& stop) { program->Step(stop); }, history.get(), &rt.events,
+        &rt.metrics});
   };
   s.previous_reset_report = [history]() -> std::optional<std::string> {
     const auto last = history->TakeUnreported();
@@ -47,6 +50,22 @@ supervision::SupervisorSeams MakeSupervisorSeams(Runtime& rt, std::shared_ptr<su
   s.system_load_text = [load] { return load->Text(); };
   s.start_process = platform::StartWatchedProcess;
   s.feed_host_watchdog = platform::FeedHostWatchdog;
+  rt.metrics.start_time_s = platform::UtcNowSeconds();
+  // Made on the supervisor thread once the configuration is loaded; with no
+  // path nothing is made and nothing is written.
+  auto writer = std::make_shared<std::unique_ptr<metrics::MetricsWriter>>();
+  s.publish_metrics = [&rt, writer](bool stopping) {
+    if (rt.params.metrics_file_path.empty()) return;
+    if (!*writer) {
+      *writer = std::make_unique<metrics::MetricsWriter>(rt.metrics, rt.log, rt.params.metrics_file_path,
+                                                         rt.params.metrics_period_s);
+    }
+    if (stopping) {
+      (*writer)->WriteStopped(rt.clock.NowMs());
+    } else {
+      (*writer)->WriteIfDue(rt.clock.NowMs());
+    }
+  };
   return s;
 }
 

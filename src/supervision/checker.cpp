@@ -44,10 +44,12 @@ void TOSMonitorThread::RunCheckCycle() {
     failing_reported_ = false;
     failed_in_row_ = 0;
     modem_resets_in_row_ = 0;
+    metrics::RecordCheckCycle(ctx_.metrics, true, failed_in_row_);
     ctx_.log.Write("ping ok");
     return;
   }
   ++failed_in_row_;
+  metrics::RecordCheckCycle(ctx_.metrics, false, failed_in_row_);
   // Once per run of failures, when it reaches the escalation count.
   if (failed_in_row_ == std::max(1, p.check_fail_loop_count)) {
     config::Report(ctx_.events, config::EventId::kChecksFailing, {std::to_string(failed_in_row_)});
@@ -123,6 +125,7 @@ void TOSMonitorThread::RequestModemReset() {
   ++modem_resets_in_row_;
   ctx_.flags.SettleFor(ctx_.clock.NowMs(), ctx_.params.check_settle_after_reset_s);
   if (ctx_.control) ctx_.control->modem_reset_request = true;
+  if (ctx_.control) metrics::Count(ctx_.metrics, &metrics::Metrics::modem_resets);
 }
 
 void TOSMonitorThread::RequestComputerReset() {
@@ -142,6 +145,7 @@ void TOSMonitorThread::RequestComputerReset() {
   const std::string reason = EscalationReason();
   if (ctx_.history) ctx_.history->Record(reason);
   config::Report(ctx_.events, config::EventId::kComputerResetRequested, {reason});
+  metrics::Count(ctx_.metrics, &metrics::Metrics::computer_resets);
   ctx_.control->pc_reset_request = true;
 }
 

@@ -14,6 +14,7 @@
 #include "config/log.h"
 #include "config/param_rec.h"
 #include "device/control_thread.h"
+#include "metrics/metrics.h"
 #include "platform/clock.h"
 #include "platform/worker_thread.h"
 #include "supervision/reset_history.h"
@@ -55,6 +56,8 @@ struct CheckerContext {
   ResetHistory* history = nullptr;
   // Where failing checks and reset requests are reported; may be null.
   config::Events* events = nullptr;
+  // Cycles and reset requests are counted here; may be null.
+  metrics::Metrics* metrics = nullptr;
 };
 
 class TOSMonitorThread final : public platform::WorkerThread {

@@ -60,8 +60,10 @@ void TSupervisorThread::Execute() {
     }
     LogSystemLoadWhenDue();
     seams_.feed_host_watchdog();
+    seams_.publish_metrics(false);
     ctx_.clock.SleepMs(100);
   }
+  seams_.publish_metrics(true);
 }
 
 void TSupervisorThread::LoadConfiguration() {
@@ -141,6 +143,7 @@ void TSupervisorThread::WaitSeconds(std::uint32_t seconds) {
   const platform::Tick deadline = platform::DeadlineAfterSeconds(ctx_.clock.NowMs(), seconds);
   while (ctx_.clock.NowMs() < deadline && !Terminated()) {
     seams_.feed_host_watchdog();
+    seams_.publish_metrics(false);
     ctx_.clock.SleepMs(250);
   }
 }

@@ -36,6 +36,9 @@ struct SupervisorSeams {
   // Tell the host's own watchdog (systemd's) that the service is alive;
   // called on every pass and during the start-up delay.
   std::function<void()> feed_host_watchdog = [] {};
+  // Publish the metrics when their period has passed; called with the
+  // watchdog feed, and once with `stopping` set when this thread ends.
+  std::function<void(bool stopping)> publish_metrics = [](bool) {};
   // The line about the last computer reset, once after it (logged after
   // "Service started"); nothing otherwise.
   std::function<std::optional<std::string>()> previous_reset_report = [] { return std::nullopt; };

@@ -1,0 +1,25 @@
+#include "metrics/metrics.h"
+
+namespace qov::metrics {
+
+Snapshot TakeSnapshot(const Metrics& m, platform::Tick now, bool up) {
+  constexpr auto r = std::memory_order_relaxed;
+  Snapshot s;
+  s.up = up;
+  s.device_running = m.device_running.load(r);
+  const platform::Tick ack = m.last_ack_tick.load(r);
+  s.last_ack_age_ms = ack == Metrics::kNever ? -1 : (now > ack ? now - ack : 0);
+  s.check_last_success = m.check_last_success.load(r);
+  s.check_failed_in_row = m.check_failed_in_row.load(r);
+  s.check_cycles_ok = m.check_cycles_ok.load(r);
+  s.check_cycles_fail = m.check_cycles_fail.load(r);
+  s.life_messages_ok = m.life_messages_ok.load(r);
+  s.life_messages_fail = m.life_messages_fail.load(r);
+  s.modem_resets = m.modem_resets.load(r);
+  s.computer_resets = m.computer_resets.load(r);
+  s.start_time_s = m.start_time_s.load(r);
+  s.log_write_failures = m.log_write_failures.load(r);
+  return s;
+}
+
+}  // namespace qov::metrics

@@ -1,0 +1,67 @@
+// The run's fleet metrics: counters and gauges that the checker, the control
+// thread and the log bump where things happen, and the metrics writer reads.
+// Every field is independent, so relaxed atomics suffice: a snapshot may mix
+// values a few microseconds apart, never torn ones.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <limits>
+
+#include "platform/clock.h"
+
+namespace qov::metrics {
+
+using Counter = std::atomic<std::uint64_t>;
+
+struct Metrics {
+  // No acknowledgement yet.
+  static constexpr platform::Tick kNever = std::numeric_limits<platform::Tick>::min();
+
+  std::atomic<bool> device_running{false};
+  std::atomic<platform::Tick> last_ack_tick{kNever};
+  std::atomic<bool> check_last_success{false};
+  std::atomic<std::int32_t> check_failed_in_row{0};
+  Counter check_cycles_ok{0};
+  Counter check_cycles_fail{0};
+  Counter life_messages_ok{0};
+  Counter life_messages_fail{0};
+  Counter modem_resets{0};
+  Counter computer_resets{0};
+  Counter log_write_failures{0};
+  std::atomic<std::int64_t> start_time_s{0};
+};
+
+// The hooks take a pointer that is null where no metrics are kept (tests, tools).
+inline void Count(Metrics* m, Counter Metrics::*counter) {
+  if (m) (m->*counter).fetch_add(1, std::memory_order_relaxed);
+}
+
+inline void RecordCheckCycle(Metrics* m, bool ok, std::int32_t failed_in_row) {
+  if (!m) return;
+  Count(m, ok ? &Metrics::check_cycles_ok : &Metrics::check_cycles_fail);
+  m->check_last_success.store(ok, std::memory_order_relaxed);
+  m->check_failed_in_row.store(failed_in_row, std::memory_order_relaxed);
+}
+
+// Plain values of one moment, for formatting.
+struct Snapshot {
+  bool up = true;
+  bool device_running = false;
+  // Milliseconds since the last acknowledgement; negative before the first.
+  std::int64_t last_ack_age_ms = -1;
+  bool check_last_success = false;
+  std::int32_t check_failed_in_row = 0;
+  std::uint64_t check_cycles_ok = 0;
+  std::uint64_t check_cycles_fail = 0;
+  std::uint64_t life_messages_ok = 0;
+  std::uint64_t life_messages_fail = 0;
+  std::uint64_t modem_resets = 0;
+  std::uint64_t computer_resets = 0;
+  std::int64_t start_time_s = 0;
+  std::uint64_t log_write_failures = 0;
+};
+
+Snapshot TakeSnapshot(const Metrics& m, platform::Tick now, bool up);
+
+}  // namespace qov::metrics

@@ -1,0 +1,38 @@
+#include "metrics/metrics_writer.h"
+
+#include <utility>
+
+#include "metrics/metrics_text.h"
+#include "platform/file.h"
+
+namespace qov::metrics {
+
+MetricsWriter::WriteFn MetricsWriter::DefaultWrite() { return platform::ReplaceFileContents; }
+
+MetricsWriter::MetricsWriter(const Metrics& metrics, config::Log& log, std::string path, std::int32_t period_s,
+                             WriteFn write)
+    : metrics_(metrics),
+      log_(log),
+      path_(std::move(path)),
+      period_ms_(std::int64_t{period_s} * 1000),
+      write_(std::move(write)) {}
+
+void MetricsWriter::WriteIfDue(platform::Tick now) {
+  if (written_once_ && now < next_) return;
+  written_once_ = true;
+  next_ = now + period_ms_;
+  Write(now, true);
+}
+
+void MetricsWriter::WriteStopped(platform::Tick now) { Write(now, false); }
+
+void MetricsWriter::Write(platform::Tick now, bool up) {
+  const std::optional<std::string> failure = write_(path_, FormatMetrics(TakeSnapshot(metrics_, now, up)));
+  // Once per run: a folder that stays away must not fill the log.
+  if (failure && !failure_logged_) {
+    failure_logged_ = true;
+    log_.Write("metrics file write fail (" + path_ + "): " + *failure);
+  }
+}
+
+}  // namespace qov::metrics
