@@ -146,6 +146,13 @@ void FindProblems(const config::LoadResult& loaded, const CheckFacts& facts, std
   } else if (!facts.folder_writable(folder)) {
     warn("the log folder " + Quoted(folder) + " cannot be written: nothing is logged (the board is still fed)");
   }
+  if (!p.metrics_file_path.empty()) {
+    const std::string metrics_folder = platform::FolderOf(p.metrics_file_path);
+    if (!facts.folder_exists(metrics_folder) || !facts.folder_writable(metrics_folder)) {
+      warn("the metrics folder " + Quoted(metrics_folder) +
+           " does not exist or cannot be written: no metrics file until it can (logged once per run)");
+    }
+  }
 }
 
 }  // namespace

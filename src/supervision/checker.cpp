@@ -40,7 +40,9 @@ void TOSMonitorThread::RunCheckCycle() {
   if (!answered) return;
   if (*answered) {
     ctx_.flags.last_check_ok = true;
-    if (failing_reported_) config::Report(ctx_.events, config::EventId::kChecksPassAgain, {std::to_string(failed_in_row_)});
+    if (failing_reported_) {
+      config::Report(ctx_.events, config::EventId::kChecksPassAgain, {std::to_string(failed_in_row_)});
+    }
     failing_reported_ = false;
     failed_in_row_ = 0;
     modem_resets_in_row_ = 0;
