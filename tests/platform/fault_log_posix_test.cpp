@@ -36,12 +36,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using test::ReadAll;
 
 // The text split at CR LF; a last piece without one is returned as it is.
 std::vector<std::string> Lines(const std::string& text) {

@@ -21,12 +21,7 @@
 namespace qov::config {
 namespace {
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using test::ReadAll;
 
 TEST(LogFaultWin32Test, RenameAndDeleteOfTheOpenLogAreRefusedAndLoggingGoesOn) {
   test::TempDir dir;

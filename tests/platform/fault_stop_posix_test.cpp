@@ -67,12 +67,7 @@ std::uint32_t Seed() {
   return s ? static_cast<std::uint32_t>(std::strtoul(s, nullptr, 10)) : kDefaultSeed;
 }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using test::ReadAll;
 
 // Messages of the log, without their timestamps.
 std::vector<std::string> Messages(const std::string& text) {

@@ -12,12 +12,7 @@
 namespace qov::platform {
 namespace {
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using test::ReadAll;
 
 TEST(FileWin32Test, MoveFailsWhileAReaderHoldsTheFileWithoutDeleteSharing) {
   test::TempDir dir;

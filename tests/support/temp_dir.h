@@ -2,7 +2,9 @@
 #pragma once
 
 #include <filesystem>
+#include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
 
 namespace qov::test {
@@ -26,5 +28,13 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+// The whole contents of a file, as bytes; empty when it cannot be read.
+inline std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
 
 }  // namespace qov::test

@@ -13,12 +13,7 @@
 namespace qov::config {
 namespace {
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using test::ReadAll;
 
 void MakeFile(const std::string& path, std::size_t bytes) {
   std::ofstream out(path, std::ios::binary);
