@@ -47,10 +47,14 @@ void TQOVControlThread::Execute() {
     ctx_.clock.SleepMs(kPassSleepMs);
   }
 
-  if (device_running_) {
+  // A failed life message or timer start does not stop a board's timer:
+  // one that is still there would reset the computer after the service
+  // stopped, so the stop goes out whenever a timer start has.
+  if (device_running_ || timer_may_run_) {
     if (link_.SendDeviceCommand(CMD_TIMER_STOP)) {
       ctx_.log.Write("QOV timer stop ok");
       device_running_ = false;
+      timer_may_run_ = false;
     } else {
       ctx_.log.Write("QOV timer stop fail");
     }
@@ -77,6 +81,7 @@ void TQOVControlThread::BringDeviceUp() {
     return;
   }
   ctx_.log.Write("QOV version ok");
+  timer_may_run_ = true;
   if (!link_.SendDeviceCommand(CMD_TIMER_INIT)) {
     ctx_.log.Write("QOV timer init fail");
     ReportTrouble(config::EventId::kDeviceNotFound, "timer init fail");

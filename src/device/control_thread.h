@@ -76,6 +76,8 @@ class TQOVControlThread final : public platform::WorkerThread {
   std::mutex receiver_mutex_;
   std::unique_ptr<TComRcvThread> receiver_;
   bool device_running_ = false;
+  // From the first timer start sent until a timer stop is acknowledged.
+  bool timer_may_run_ = false;
   bool trouble_reported_ = false;
   platform::Tick next_life_tick_ = 0;
 };

@@ -23,24 +23,31 @@ bool IsAcknowledgement(const std::uint8_t* chunk, std::int32_t length) { return 
 bool DeviceLink::Exchange(std::uint8_t code, Acceptor accept, const std::atomic<bool>* stop) {
   if (exchange_busy) return false;
   exchange_busy = true;
+  const bool answered = RunAttempts(code, accept, stop);
+  if (answered && acked_at_) acked_at_->store(clock_.NowMs(), std::memory_order_relaxed);
+  exchange_busy = false;
+  return answered;
+}
+
+bool DeviceLink::RunAttempts(std::uint8_t code, Acceptor accept, const std::atomic<bool>* stop) {
   const auto frame = MakeFrame(code);
   for (int attempt = 0; attempt < kExchangeAttempts; ++attempt) {
-    if (stop && stop->load(std::memory_order_acquire)) break;
-    // Hands the slot back, dropping whatever waited there from before.
-    mailbox_.rcv_ready.store(false, std::memory_order_release);
+    if (stop && stop->load(std::memory_order_acquire)) return false;
+    if (attempt == 0) {
+      // Hands the slot back, dropping whatever waited there from before.
+      mailbox_.rcv_ready.store(false, std::memory_order_release);
+    } else if (TakeWaitingReply(accept)) {
+      // The answer to the same frame, come after the last poll.
+      return true;
+    }
     const std::int32_t written = port_.Write(frame.data(), static_cast<std::int32_t>(frame.size()));
     // A port that refuses the frame, or cannot take it within its write
     // time-out, will not carry the next one either: give up at once, so the
     // caller reopens the port instead of spending five more time-outs. With
     // no port open (-1) the attempts go on as usual.
-    if (written == kWriteFailed || (written >= 0 && written < static_cast<std::int32_t>(frame.size()))) break;
-    if (PollForReply(accept, stop)) {
-      if (acked_at_) acked_at_->store(clock_.NowMs(), std::memory_order_relaxed);
-      exchange_busy = false;
-      return true;
-    }
+    if (written == kWriteFailed || (written >= 0 && written < static_cast<std::int32_t>(frame.size()))) return false;
+    if (PollForReply(accept, stop)) return true;
   }
-  exchange_busy = false;
   return false;
 }
 
@@ -51,10 +58,17 @@ bool DeviceLink::PollForReply(Acceptor accept, const std::atomic<bool>* stop) {
       clock_.SleepMs(kPollSleepMs);
       continue;
     }
-    // The accepted reply stays in the slot; a wrong one is discarded at once.
-    if (accept(mailbox_.rcv_buffer, mailbox_.rcv_length)) return true;
-    mailbox_.rcv_ready.store(false, std::memory_order_release);
+    // A wrong reply is discarded at once and the next poll comes without a sleep.
+    if (TakeWaitingReply(accept)) return true;
   }
+  return false;
+}
+
+bool DeviceLink::TakeWaitingReply(Acceptor accept) {
+  if (!mailbox_.rcv_ready.load(std::memory_order_acquire)) return false;
+  // The accepted reply stays in the slot.
+  if (accept(mailbox_.rcv_buffer, mailbox_.rcv_length)) return true;
+  mailbox_.rcv_ready.store(false, std::memory_order_release);
   return false;
 }
 

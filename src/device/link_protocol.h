@@ -58,8 +58,11 @@ class DeviceLink {
  private:
   using Acceptor = bool (*)(const std::uint8_t*, std::int32_t);
   bool Exchange(std::uint8_t code, Acceptor accept, const std::atomic<bool>* stop);
+  bool RunAttempts(std::uint8_t code, Acceptor accept, const std::atomic<bool>* stop);
   // One attempt's polls; true when an accepted reply is waiting in the slot.
   bool PollForReply(Acceptor accept, const std::atomic<bool>* stop);
+  // True when an accepted reply waits in the slot; a wrong one is discarded.
+  bool TakeWaitingReply(Acceptor accept);
 
   platform::Clock& clock_;
   TComPort& port_;
