@@ -63,6 +63,11 @@ void LogWriter::CountFailuresIn(metrics::Counter* failures) {
 
 void LogWriter::Write(std::string_view message) {
   std::lock_guard lock(mutex_);
+  if (file_ && file_->Removed()) {
+    // Deleted while open: the next line goes to a new file at the path.
+    file_.reset();
+    OpenLocked();
+  }
   if (!file_) {
     if (failures_ && !path_.empty()) failures_->fetch_add(1, std::memory_order_relaxed);
     return;

@@ -19,11 +19,16 @@ class AppendFile {
   static std::unique_ptr<AppendFile> Open(const std::string& path);
   virtual ~AppendFile() = default;
 
+  // All or nothing: when only a part of `data` fits (a full disk), the
+  // part is taken back, so that the next write does not run on from it.
   virtual bool Write(std::string_view data) = 0;
   // Pushes what was written to the disk.
   virtual bool Flush() = 0;
   // Current length in bytes; -1 when it cannot be told.
   virtual std::int64_t Size() = 0;
+  // True once the file has been deleted while open (POSIX allows it; our
+  // Windows handle does not share deletion, so there it never is).
+  virtual bool Removed() = 0;
 };
 
 // Moves `from` to `to` in one step, replacing an existing `to`

@@ -25,11 +25,21 @@ class PosixAppendFile final : public AppendFile {
  public:
   explicit PosixAppendFile(int fd) : fd_(fd) {}
 
-  bool Write(std::string_view data) override { return WriteAll(fd_.get(), data); }
+  bool Write(std::string_view data) override {
+    const std::int64_t before = Size();
+    if (WriteAll(fd_.get(), data)) return true;
+    // Should taking the part back fail as well, the file keeps it.
+    [[maybe_unused]] const int undone = before >= 0 ? ::ftruncate(fd_.get(), static_cast<off_t>(before)) : -1;
+    return false;
+  }
   bool Flush() override { return ::fdatasync(fd_.get()) == 0; }
   std::int64_t Size() override {
     struct stat st {};
     return ::fstat(fd_.get(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
+  }
+  bool Removed() override {
+    struct stat st {};
+    return ::fstat(fd_.get(), &st) == 0 && st.st_nlink == 0;
   }
 
  private:

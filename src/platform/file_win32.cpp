@@ -11,16 +11,23 @@ class Win32AppendFile final : public AppendFile {
   explicit Win32AppendFile(HANDLE h) : file_(h) {}
 
   bool Write(std::string_view data) override {
-    ::SetFilePointer(file_.get(), 0, nullptr, FILE_END);
+    LARGE_INTEGER end{};
+    if (!::SetFilePointerEx(file_.get(), LARGE_INTEGER{}, &end, FILE_END)) return false;
     DWORD written = 0;
-    return ::WriteFile(file_.get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
-           written == data.size();
+    if (::WriteFile(file_.get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
+        written == data.size()) {
+      return true;
+    }
+    // The part that fitted is taken back.
+    if (::SetFilePointerEx(file_.get(), end, nullptr, FILE_BEGIN)) ::SetEndOfFile(file_.get());
+    return false;
   }
   bool Flush() override { return ::FlushFileBuffers(file_.get()) != 0; }
   std::int64_t Size() override {
     LARGE_INTEGER size{};
     return ::GetFileSizeEx(file_.get(), &size) ? size.QuadPart : -1;
   }
+  bool Removed() override { return false; }
 
  private:
   UniqueFileHandle file_;

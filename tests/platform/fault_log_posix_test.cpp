@@ -125,17 +125,9 @@ TEST_F(LogFaultPosixTest, DiskFullDropsLinesAndLoggingResumesOnceSpaceIsFreed) {
   EXPECT_LT(kept, 200u) << "lines were dropped while the disk was full";
 }
 
-// Known fault: a line that does not fit is cut where the disk filled up
-// (the write loop of PosixAppendFile::Write, src/platform/file_posix.cpp,
-// stops after a short write and LogWriter::Write, src/config/log_writer.cpp,
-// ignores the failure), and the first line after space is freed runs on
-// from the fragment: "... - while full 59 xxxxxxxxxx12/8/2026 4:50:12 PM -
-// after space was freed". Set QOV_RUN_KNOWN_FAULTS=1 to run it.
+// A line that does not fit where the disk fills up is taken back whole, so
+// the first line after space is freed does not run on from a fragment.
 TEST_F(LogFaultPosixTest, DiskFullLeavesEveryLineOnDiskWhole) {
-  if (!std::getenv("QOV_RUN_KNOWN_FAULTS")) {
-    GTEST_SKIP() << "known fault: a disk that fills up mid-line leaves a cut line, and the next line runs on "
-                    "from it (file_posix.cpp PosixAppendFile::Write, log_writer.cpp LogWriter::Write)";
-  }
   SmallTmpfs disk("size=64k");
   SKIP_UNLESS_MOUNTED(disk);
   const std::string text = DiskFullRun(log_, disk, [this](const std::string& m) { Pass(m); });
@@ -185,41 +177,28 @@ TEST_F(LogFaultRemovedWhileOpenTest, RenamedWhileOpenLosesNoLineAndTheNextRotati
   EXPECT_TRUE(fs::exists(path_)) << "logging is back at its path";
 }
 
-// Known fault: the writer keeps the descriptor of a deleted log and goes on
-// writing into it (LogWriter::OpenLocked, src/config/log_writer.cpp, does
-// nothing while a file is open, and nothing checks that the open file is
-// still the one at the path), so every line is lost until the deleted file
-// passes the rotation threshold (512 KiB by default). Set
-// QOV_RUN_KNOWN_FAULTS=1 to run it.
-TEST_F(LogFaultRemovedWhileOpenTest, DeletedWhileOpenTheNextLineIsAtThePathAgain) {
-  if (!std::getenv("QOV_RUN_KNOWN_FAULTS")) {
-    GTEST_SKIP() << "known fault: after the log is deleted, lines go into the deleted file until it "
-                    "passes the rotation size (log_writer.cpp, OpenLocked and Write)";
+// A log deleted while open is noticed at the next line, which goes to a
+// new file at the path: nothing more is written into the deleted file, with
+// or without rotations after it.
+TEST_F(LogFaultRemovedWhileOpenTest, DeletedWhileOpenEveryNextLineIsAtThePath) {
+  for (const std::int32_t max_size : {1024, 1}) {  // 1: rotation past 640 bytes
+    SCOPED_TRACE(max_size);
+    for (const std::string& f : {path_, path_ + ".1"}) fs::remove(f);
+    log_.Configure(path_, max_size);
+    Pass("before");
+    fs::remove(path_);
+    std::vector<std::string> written;
+    for (int i = 0; i < 30; ++i) {
+      written.push_back("after " + std::to_string(i));
+      Pass(written.back());
+    }
+    std::vector<std::string> found;
+    for (const std::string& f : {path_ + ".1", path_}) {
+      for (const auto& l : Lines(ReadAll(f))) found.push_back(l.substr(l.find(" - ") + 3));
+    }
+    EXPECT_EQ(found, written);
+    log_.Close();
   }
-  log_.Configure(path_, 1024);
-  Pass("before");
-  fs::remove(path_);
-  Pass("after");
-  EXPECT_EQ(ReadAll(path_), "12/8/2026 4:50:12 PM - after\r\n");
-}
-
-// What the writer does today after a deletion: once the deleted file has
-// grown past the rotation threshold, the failed move opens a new file at
-// the path, and logging goes on there.
-TEST_F(LogFaultRemovedWhileOpenTest, DeletedWhileOpenLoggingIsBackAtThePathByTheNextRotation) {
-  log_.Configure(path_, 1);  // rotation past 640 bytes
-  Pass("before");
-  fs::remove(path_);
-  // Each line is at least 32 bytes: the 640 bytes are passed within 21 lines.
-  constexpr int kLinesToThreshold = 640 / 32 + 1;
-  int n = 0;
-  while (!fs::exists(path_) && n < 2 * kLinesToThreshold) Pass("after " + std::to_string(n++));
-  ASSERT_TRUE(fs::exists(path_)) << "no new file after " << n << " lines";
-  EXPECT_LE(n, kLinesToThreshold);
-  Pass("at the path");
-  const auto lines = Lines(ReadAll(path_));
-  ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.back(), "12/8/2026 4:50:12 PM - at the path");
 }
 
 }  // namespace
