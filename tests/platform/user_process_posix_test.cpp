@@ -38,12 +38,12 @@ TEST(StartAsUserPosixTest, RunsAsTheTokensUserWithItsHomeAndNeverAsRoot) {
   ASSERT_EQ(posix_spawnp(&lender, "setpriv", nullptr, nullptr, args, environ), 0);
   std::unique_ptr<platform::UserToken> token;
   for (int i = 0; i < 500 && !token; ++i) {
-    auto t = platform::ProcessUserToken(static_cast<std::uint32_t>(lender));
-    // Right after the spawn the process may still be root's setpriv.
+    // Right after the spawn the process may still be root's setpriv: the
+    // token is taken only once it has become nobody, which it stays.
     std::ifstream status("/proc/" + std::to_string(lender) + "/status");
     std::string text((std::istreambuf_iterator<char>(status)), std::istreambuf_iterator<char>());
-    if (t && text.find("Uid:\t65534") != std::string::npos) token = std::move(t);
-    else std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (text.find("Uid:\t65534") != std::string::npos) token = platform::ProcessUserToken(static_cast<std::uint32_t>(lender));
+    if (!token) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   ASSERT_NE(token, nullptr);
 
