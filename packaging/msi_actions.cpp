@@ -7,17 +7,21 @@
 // exe cannot be removed then (Wine: error 5 and the file stays; Windows: a
 // reboot is needed). Windows Installer's own StopServices waits for the
 // stopped state only, Wine's does not wait at all, and the service's process
-// ends some time after it reports "stopped".
+// ends some time after it reports "stopped". A service found stopped already
+// names no process: then every process of the exe is waited for.
 #include <windows.h>
 
 #include <msi.h>
 #include <msiquery.h>
+#include <tlhelp32.h>
 
 #include <cwchar>
+#include <vector>
 
 namespace {
 
 constexpr wchar_t kServiceName[] = L"qov_lumo_service";
+constexpr wchar_t kServiceExe[] = L"qov_lumo_service.exe";
 // Bounds of the two waits. The service stops within a few seconds; past
 // these the removal goes on, and what the process still holds stays behind.
 constexpr DWORD kStoppedLimitMs = 60000;
@@ -58,6 +62,43 @@ bool WaitStopped(SC_HANDLE service, DWORD limit_ms) {
   return true;
 }
 
+// The processes that run the service's exe. Used when the SCM names no
+// process: a service already reported "stopped" (Wine's StopServices stopped
+// it) whose process may still be ending.
+std::vector<HANDLE> OpenExeProcesses(MSIHANDLE install) {
+  std::vector<HANDLE> processes;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) {
+    LogError(install, L"CreateToolhelp32Snapshot", GetLastError());
+    return processes;
+  }
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    const wchar_t* name = std::wcsrchr(entry.szExeFile, L'\\');
+    name = name != nullptr ? name + 1 : entry.szExeFile;
+    if (_wcsicmp(name, kServiceExe) != 0 || entry.th32ProcessID == GetCurrentProcessId()) continue;
+    // A process that ended since the snapshot cannot be opened: nothing to wait for.
+    if (HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID)) processes.push_back(process);
+  }
+  CloseHandle(snapshot);
+  return processes;
+}
+
+// Waits for every process in `processes` and closes them; true when all ended.
+bool WaitEnded(std::vector<HANDLE>& processes, DWORD limit_ms) {
+  const ULONGLONG deadline = GetTickCount64() + limit_ms;
+  bool ended = true;
+  for (HANDLE process : processes) {
+    const ULONGLONG now = GetTickCount64();
+    const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+    if (WaitForSingleObject(process, left) != WAIT_OBJECT_0) ended = false;
+    CloseHandle(process);
+  }
+  processes.clear();
+  return ended;
+}
+
 }  // namespace
 
 // Always succeeds: a service that is missing or will not stop must not block
@@ -81,13 +122,18 @@ extern "C" __declspec(dllexport) UINT __stdcall StopServiceAndWait(MSIHANDLE ins
   }
 
   SERVICE_STATUS_PROCESS status{};
-  HANDLE process = nullptr;
-  if (QueryStatus(service, status) && status.dwProcessId != 0) {
+  std::vector<HANDLE> processes;
+  const bool queried = QueryStatus(service, status);
+  const bool already_stopped = queried && status.dwCurrentState == SERVICE_STOPPED;
+  if (queried && status.dwProcessId != 0) {
     // Opened before the stop, so the id cannot name another process later.
-    process = OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId);
-    if (process == nullptr) LogError(install, L"OpenProcess", GetLastError());
+    if (HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId)) {
+      processes.push_back(process);
+    } else if (GetLastError() != ERROR_INVALID_PARAMETER) {  // that one: the process has ended already
+      LogError(install, L"OpenProcess", GetLastError());
+    }
   }
-  if (status.dwCurrentState != SERVICE_STOPPED) {
+  if (!already_stopped) {
     SERVICE_STATUS ignored{};
     // Fails when a stop is already pending (StopServices sent one): then only wait.
     if (!ControlService(service, SERVICE_CONTROL_STOP, &ignored)) {
@@ -98,13 +144,15 @@ extern "C" __declspec(dllexport) UINT __stdcall StopServiceAndWait(MSIHANDLE ins
     }
     if (!WaitStopped(service, kStoppedLimitMs)) Log(install, L"StopServiceAndWait: the service did not stop in time");
   }
-  if (process != nullptr) {
-    if (WaitForSingleObject(process, kExitLimitMs) == WAIT_OBJECT_0) {
-      Log(install, L"StopServiceAndWait: the service's process has ended");
-    } else {
-      Log(install, L"StopServiceAndWait: the service's process did not end in time");
-    }
-    CloseHandle(process);
+  // Stopped with no process named: a process of the exe may still be ending.
+  if (processes.empty()) processes = OpenExeProcesses(install);
+  const bool found = !processes.empty();
+  if (!WaitEnded(processes, kExitLimitMs)) {
+    Log(install, L"StopServiceAndWait: the service's process did not end in time");
+  } else if (found || !already_stopped) {
+    Log(install, L"StopServiceAndWait: the service's process has ended");
+  } else {
+    Log(install, L"StopServiceAndWait: the service was already stopped and its process has ended");
   }
   CloseServiceHandle(service);
   CloseServiceHandle(scm);
