@@ -62,6 +62,7 @@ Tqov_lumo_service::~Tqov_lumo_service() {
 platform::ControlCallback Tqov_lumo_service::GetServiceController() const { return &ServiceController; }
 
 void Tqov_lumo_service::ServiceStart(TService&, bool& started) {
+  stop_ran_ = false;
   runtime_ = std::make_unique<Runtime>(clock_, registry_, EventLogger());
   Runtime& rt = *runtime_;
   // The port object comes first: the supervisor hands it to the control
@@ -82,6 +83,12 @@ void Tqov_lumo_service::ServiceStart(TService&, bool& started) {
 }
 
 void Tqov_lumo_service::ServiceStop(TService& sender, bool& stopped) {
+  // A run already stopped (or never started) has nothing left to stop.
+  if (!runtime_ || stop_ran_) {
+    stopped = true;
+    return;
+  }
+  stop_ran_ = true;
   Runtime& rt = *runtime_;
   supervision::TSupervisorThread& sup = *rt.supervisor;
   sup.StopStartingWorkers();

@@ -52,6 +52,8 @@ class Tqov_lumo_service final : public TService {
   // True once a stop has freed every thread; otherwise the run's shared
   // state must outlive the threads still running.
   bool stopped_ = false;
+  // Set by the first stop of a run; the service thread alone reads and writes it.
+  bool stop_ran_ = false;
 };
 
 // The module instance, filled at program start; the control callback reaches it through this.

@@ -140,6 +140,9 @@ void TService::ProcessRequests(bool wait) {
 
 bool TService::HandleControl(std::uint32_t code) {
   bool flag = true;
+  // A stop or shutdown queued while the first one ran finds the run ended:
+  // the handlers are never called twice.
+  if (terminated_ && (code == kStop || code == kShutdown)) return true;
   switch (code) {
     case kStop:
       SetState(ServiceState::StopPending);

@@ -117,6 +117,21 @@ TEST_F(ServiceRunTest, ShutdownReportsStopPendingAndStoppedWithoutTheStopHandler
   EXPECT_EQ(service.stops, 0);
 }
 
+// Stops and a shutdown that arrive while the first stop runs (stop pending)
+// call no handler again: one stop, reported once, and the run ends.
+TEST_F(ServiceRunTest, ControlsQueuedDuringTheStopCallNoHandlerAgain) {
+  scm.controls_on_state.insert({kRunning, 1});
+  scm.controls_on_state.insert({kStopPending, 1});
+  scm.controls_on_state.insert({kStopPending, 5});
+  scm.controls_on_state.insert({kStopPending, 1});
+  Run();
+  EXPECT_EQ(service.stops, 1);
+  EXPECT_THAT(Reported(scm), ElementsAre(StateAndPoint{kStartPending, 1, 0}, StateAndPoint{kStartPending, 2, 0},
+                                         StateAndPoint{kRunning, 0, 5}, StateAndPoint{kStopPending, 0, 5},
+                                         StateAndPoint{kStopped, 0, 5}));
+  EXPECT_THAT(scm.Events(), IsEmpty());
+}
+
 TEST_F(ServiceRunTest, InterrogateRepeatsTheStateAndUnknownCodesChangeNothing) {
   scm.controls_on_state.insert({kRunning, 4});
   scm.controls_on_state.insert({kRunning, 200});

@@ -214,6 +214,14 @@ TEST_F(RunningModuleTest, StopAfterStartTakesEveryThreadDownAndLogsStoppedLast) 
   EXPECT_EQ(rt->port, nullptr);
   EXPECT_EQ(rt->supervisor, nullptr);
   EXPECT_THAT(LastLine(log_path), ::testing::EndsWith(" - Service stopped"));
+
+  // A second stop of the same run frees nothing twice and writes nothing.
+  stopped = false;
+  module.ServiceStop(module, stopped);
+  EXPECT_TRUE(stopped);
+  std::ifstream in(log_path);
+  const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(log.find("Service stopped"), log.rfind("Service stopped")) << log;
 }
 
 // The checker is inside a probe that would never return: the stop gives up
