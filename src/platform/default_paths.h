@@ -7,4 +7,7 @@ namespace qov::platform {
 // "/var/log/qov_lumo.log" on Linux.
 const char* DefaultLogFilePath();
 
+// The usage's lines on where the configuration comes from.
+const char* ConfigurationUsageText();
+
 }  // namespace qov::platform

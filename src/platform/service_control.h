@@ -148,6 +148,16 @@ class ServiceControl {
   virtual std::string SystemErrorText(std::uint32_t code) = 0;
   // The full path of the running executable.
   virtual std::string ModuleFileName() = 0;
+
+  // A text the user asked for (usage, version) or, with `problem`, a usage
+  // error: a box like the install's (stderr when none can be shown); a
+  // daemon prints it on stdout, a problem on stderr.
+  virtual void ShowText(const std::string& title, const std::string& text, bool problem) {
+    ShowMessageBox(title, text, problem ? BoxKind::Error : BoxKind::Information);
+  }
+  // Whether a word the program does not know still runs the service (as
+  // the SCM's own start does on Windows); a daemon refuses such words.
+  virtual bool UnknownWordsRunTheService() const { return true; }
 };
 
 ServiceControl& SystemServiceControl();

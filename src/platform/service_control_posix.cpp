@@ -260,6 +260,14 @@ class PosixServiceControl final : public ServiceControl {
     return std::make_unique<StderrEventSource>(name);
   }
 
+  void ShowText(const std::string&, const std::string& text, bool problem) override {
+    std::FILE* out = problem ? stderr : stdout;
+    std::fputs(text.c_str(), out);
+    if (!text.empty() && text.back() != '\n') std::fputc('\n', out);
+    std::fflush(out);
+  }
+  bool UnknownWordsRunTheService() const override { return false; }
+
   void ShowMessageBox(const std::string& title, const std::string& text, BoxKind) override {
     std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
     std::fflush(stderr);

@@ -11,6 +11,7 @@
 #include "platform/registry_setup.h"
 #include "platform/service_control.h"
 #include "service/config_check.h"
+#include "service/program_switches.h"
 #include "service/qov_lumo_service.h"
 #include "service/service_application.h"
 #include "service/system_error.h"
@@ -30,6 +31,11 @@ int ShowFatalError(qov::platform::ServiceControl& sc, const char* class_name, co
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Usage and version come first: they need no configuration and touch nothing.
+  if (const auto answered = qov::service::AnswerProgramSwitches(qov::platform::SystemServiceControl(),
+                                                                qov::platform::ProgramArguments(argc, argv))) {
+    return *answered;
+  }
   if (!qov::platform::PrepareSystemRegistry(argc, argv)) return 1;
   // "-CHECK" reads the configuration as the service would and reports; it
   // writes nothing and needs no installed service.

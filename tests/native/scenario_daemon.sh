@@ -61,6 +61,14 @@ write_config "$WORK/qov.reg" \
   "$(reg_dword check_fail_loop_count 1)" \
   "$(reg_dword reset_modem 1)" \
   "$(reg_dword life_beakon_period_ms 1000)"
+# Usage, version and unknown words answer at once and never reach the board.
+"$DAEMON" --help --config "$WORK/qov.reg" >"$WORK/help.out" 2>&1 || fail "--help exit $?"
+grep -q '^Usage: ' "$WORK/help.out" && grep -q -- '--config FILE' "$WORK/help.out" || fail "--help: $(cat "$WORK/help.out")"
+"$DAEMON" --version >"$WORK/version.out" 2>&1 || fail "--version exit $?"
+grep -qE '^QOV Lumo Service [0-9]+(\.[0-9]+){3}$' "$WORK/version.out" || fail "--version: $(cat "$WORK/version.out")"
+rc=0; "$DAEMON" --frobnicate --config "$WORK/qov.reg" >"$WORK/unknown.out" 2>"$WORK/unknown.err" || rc=$?
+[ "$rc" = 2 ] && [ ! -s "$WORK/unknown.out" ] && grep -q '^Usage: ' "$WORK/unknown.err" || fail "unknown word: exit $rc"
+[ -z "$(frames)" ] && [ ! -e "$WORK/qov.log" ] || fail "a switch reached the board or the log: $(frames)"
 NOTIFY_SOCKET=$WORK/notify.sock WATCHDOG_USEC=1000000 "$DAEMON" --config "$WORK/qov.reg" 2>"$WORK/daemon.err" &
 DAEMON_PID=$!
 PIDS+=("$DAEMON_PID")
@@ -94,13 +102,18 @@ wait_log "modem reset ok" 30
 for _ in $(seq 30); do [[ "$(frames)" =~ \ 2\  ]] && break; sleep 0.1; done
 [[ "$(frames)" =~ \ 2\  ]] || fail "no modem-reset frame: $(frames)"
 
+# Stop signals in a burst make one stop.
 t0=$(date +%s%N)
 kill -TERM "$DAEMON_PID"
+sleep 0.05
+kill -TERM "$DAEMON_PID" 2>/dev/null || true
+kill -INT "$DAEMON_PID" 2>/dev/null || true
 rc=0; wait "$DAEMON_PID" || rc=$?
 t1=$(date +%s%N)
 [ "$rc" = 0 ] || fail "daemon exit $rc"
 say "stopped $(((t1 - t0) / 1000000)) ms after SIGTERM; frames: $(frames)"
 [ "$(messages | tail -n 1)" = "Service stopped" ] || fail "last line '$(messages | tail -n 1)'"
+[ "$(messages | grep -cxF "Service stopped")" = 2 ] || fail "not one stop per run: $(messages | grep -cxF "Service stopped")"
 grep -qxF "QOV timer stop ok" <(messages) || fail "no timer stop"
 [[ "$(frames)" =~ 4\ $ ]] || fail "the timer stop was not the last frame: $(frames)"
 grep -q '^STOPPING=1|STATUS=Stopping|EXTEND_TIMEOUT_USEC=' "$WORK/notify.log" || fail "no STOPPING: $(cat "$WORK/notify.log")"

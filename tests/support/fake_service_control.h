@@ -37,6 +37,7 @@ class FakeServiceControl final : public platform::ServiceControl {
   std::uint32_t set_status_error = 0;
   std::uint32_t delete_error = 0;           // non-zero: DeleteService fails
   std::string module_path = "C:\\qov\\qov_lumo_service.exe";
+  bool unknown_words_run = true;  // false: a daemon's rule, unknown words are a usage error
   std::vector<std::string> dispatcher_args;  // empty: the first service name
   // Codes sent through the registered handler when a status with that state is reported.
   std::multimap<std::uint32_t, std::uint32_t> controls_on_state;
@@ -122,6 +123,7 @@ class FakeServiceControl final : public platform::ServiceControl {
 
   std::string SystemErrorText(std::uint32_t code) override { return "text of " + std::to_string(code); }
   std::string ModuleFileName() override { return module_path; }
+  bool UnknownWordsRunTheService() const override { return unknown_words_run; }
 
  private:
   class Handle final : public platform::ServiceHandle {

@@ -3,8 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <stdexcept>
 
+#include "service/program_switches.h"
 #include "service/service_application.h"
 #include "service/system_error.h"
 #include "support/fake_service_control.h"
@@ -156,6 +158,50 @@ TEST(ImagePathTest, QuotedOnlyWhenItHoldsABlank) {
       {"", ""},
   };
   for (const Case& c : cases) EXPECT_EQ(ImagePathOf(c.path), c.image_path) << c.path;
+}
+
+// Usage and version are answered before anything runs; where unknown words
+// are no service run, each one is a usage error with exit 2, and the words
+// of a run, an install or a check are left to the program.
+TEST(ProgramSwitchesTest, HelpVersionAndUnknownWordsOnBothRules) {
+  struct Case {
+    std::vector<std::string> args;
+    bool unknown_words_run;
+    std::optional<int> exit;
+    const char* box_title;  // null: no box
+    const char* text_part;
+  };
+  const Case cases[] = {
+      {{"--help"}, false, 0, "Information", "-INSTALL"},
+      {{"-h"}, false, 0, "Information", "Exit codes"},
+      {{"/?"}, true, 0, "Information", "-CHECK"},
+      {{"-HELP"}, true, 0, "Information", "Log file: "},
+      {{"-install", "--Version"}, true, 0, "Information", "QOV Lumo Service 1."},
+      {{"--version"}, false, 0, "Information", "QOV Lumo Service 1."},
+      {{"--frobnicate"}, false, 2, "Error", "Unknown word \"--frobnicate\""},
+      {{"start"}, false, 2, "Error", "Usage: qov_lumo_service.exe"},
+      {{"-CHECK", "extra"}, false, 2, "Error", "Unknown word \"extra\""},
+      {{"--frobnicate"}, true, std::nullopt, nullptr, ""},  // the service's own rule: a run
+      {{}, false, std::nullopt, nullptr, ""},
+      {{"-INSTALL", "-SILENT"}, false, std::nullopt, nullptr, ""},
+      {{"/uninstall"}, false, std::nullopt, nullptr, ""},
+      {{"--config", "/etc/x.reg", "-check"}, false, std::nullopt, nullptr, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args) + (c.unknown_words_run ? " (run)" : " (refuse)"));
+    test::FakeServiceControl scm;
+    scm.unknown_words_run = c.unknown_words_run;
+    EXPECT_EQ(AnswerProgramSwitches(scm, c.args), c.exit);
+    const auto boxes = scm.Boxes();
+    if (!c.box_title) {
+      EXPECT_THAT(boxes, IsEmpty());
+      continue;
+    }
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].title, c.box_title);
+    EXPECT_THAT(boxes[0].text, ::testing::HasSubstr(c.text_part));
+  }
+  EXPECT_THAT(VersionText(), ::testing::MatchesRegex("[0-9]+\\.[0-9]+\\.[0-9]+\\.[0-9]+"));
 }
 
 TEST(FileNameTest, DirectoryIsDropped) {
