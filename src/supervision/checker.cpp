@@ -62,7 +62,6 @@ void TOSMonitorThread::RunCheckCycle() {
   const bool settling = ctx_.flags.Settling(ctx_.clock.NowMs());
   if (!settling) CountFailure();
   ctx_.flags.last_check_ok = false;
-  ctx_.flags.connection_up = false;  // the supervisor redials
   if (p.check_log_details) {
     for (const std::string& line : reasons) ctx_.log.Write(line);
   }
@@ -70,6 +69,9 @@ void TOSMonitorThread::RunCheckCycle() {
   // Only a failed cycle can escalate: with a threshold of 0 or less, or a
   // negative modem-reset allowance, a passing check must not reset anything.
   if (!settling) Escalate();
+  // After the escalation, so that the redial it causes is the one that
+  // follows a modem reset.
+  ctx_.flags.connection_up = false;  // the supervisor redials
 }
 
 std::optional<bool> TOSMonitorThread::ProbeAddresses(std::vector<std::string>& reasons) {
@@ -125,7 +127,7 @@ void TOSMonitorThread::RequestModemReset() {
   // The reason counts the modem resets before this one.
   if (ctx_.control) config::Report(ctx_.events, config::EventId::kModemResetRequested, {EscalationReason()});
   ++modem_resets_in_row_;
-  ctx_.flags.SettleFor(ctx_.clock.NowMs(), ctx_.params.check_settle_after_reset_s);
+  ctx_.flags.ModemResetRequested(ctx_.clock.NowMs(), ctx_.params.check_settle_after_reset_s);
   if (ctx_.control) ctx_.control->modem_reset_request = true;
   if (ctx_.control) metrics::Count(ctx_.metrics, &metrics::Metrics::modem_resets);
 }

@@ -20,6 +20,22 @@ struct RunFlags {
   // Until this tick failed cycles do not count towards an escalation: moved
   // on by the checker at a modem reset and by the supervisor at a dial.
   std::atomic<platform::Tick> settle_until{std::numeric_limits<platform::Tick>::min()};
+  // Whether the next dial that brings the connection up settles: armed at
+  // the start and by each modem-reset request, taken by that dial. The
+  // redials after failed cycles do not settle, or with a settle time at
+  // least the fail period no failure would ever count.
+  std::atomic<bool> dial_settles{true};
+
+  // The checker asks the board to reset the modem.
+  void ModemResetRequested(platform::Tick now, std::int32_t settle_s) {
+    SettleFor(now, settle_s);
+    dial_settles.store(true);
+  }
+  // The supervisor's dial has brought the connection up.
+  void ConnectionDialled(platform::Tick now, std::int32_t settle_s) {
+    connection_up.store(true);
+    if (dial_settles.exchange(false)) SettleFor(now, settle_s);
+  }
 
   // Starts a settle time of `seconds` from `now` (nothing for 0 or less);
   // never shortens one already running.

@@ -44,6 +44,7 @@ void TSupervisorThread::Execute() {
   ctx_.flags.start_wait_done = false;
   ctx_.flags.checker_started = false;
   ctx_.flags.last_check_ok = true;
+  ctx_.flags.dial_settles = true;
 
   LoadConfiguration();
   StartControlThread();
@@ -86,8 +87,7 @@ void TSupervisorThread::BringConnectionUp() {
     const std::string quoted = "\"" + p.connection_name + "\"";
     if (Dial()) {
       ctx_.log.Write("Open Internet-connection " + quoted);
-      ctx_.flags.connection_up = true;
-      ctx_.flags.SettleFor(ctx_.clock.NowMs(), p.check_settle_after_reset_s);
+      ctx_.flags.ConnectionDialled(ctx_.clock.NowMs(), p.check_settle_after_reset_s);
       if (!ctx_.flags.checker_started) StartChecker();
     } else {
       ctx_.log.Write("Unable to open Internet-connection " + quoted);

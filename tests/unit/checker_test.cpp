@@ -156,6 +156,49 @@ TEST_F(CheckerTest, SettleTimeKeepsFailuresUncountedThenCountsThemAgain) {
   }
 }
 
+// With dialling, every failed cycle clears the connection and the
+// supervisor redials (stood in for here by its flag call after each sleep).
+// Only the dial after the start and the one after a modem reset settle, so
+// failing checks reach a modem reset within settle + (loop count + 1) x fail
+// period of the window's start, and the computer reset follows, whatever the
+// settle time.
+TEST_F(CheckerTest, RedialsAfterFailedCyclesNeverHoldTheEscalationOff) {
+  params.reset_modem = true;
+  params.reset_comp = true;
+  params.check_fail_period_s = 2;
+  params.check_ok_period_s = 2;
+  params.check_fail_loop_count = 2;
+  params.check_fail_loop_count_before_reset_comp = 1;
+  for (const std::int32_t settle_s : {0, 4, 30}) {
+    SCOPED_TRACE(settle_s);
+    log.Clear();
+    modem_resets.clear();
+    pc_resets.clear();
+    flags.last_check_ok = true;
+    flags.settle_until = std::numeric_limits<Tick>::min();
+    flags.dial_settles = true;
+    params.check_settle_after_reset_s = settle_s;
+    const Tick start = clock.NowMs();
+    std::vector<Tick> modem_at, pc_at;
+    const Tick per_modem_reset_ms = (settle_s + (params.check_fail_loop_count + 1) * params.check_fail_period_s) * 1000;
+    const Tick end = start + 3 * per_modem_reset_ms + 5000;
+    TOSMonitorThread checker(CheckerContext{clock, log, params, flags, &control, probes, nullptr, history, events});
+    clock.OnSleep([&](Tick now) {
+      if (!flags.connection_up) flags.ConnectionDialled(now, params.check_settle_after_reset_s);
+      if (control.modem_reset_request.exchange(false)) modem_at.push_back(now - start);
+      if (control.pc_reset_request.exchange(false)) pc_at.push_back(now - start);
+      if (now >= end) checker.RequestTerminate();
+    });
+    checker.RunHere();
+    clock.OnSleep(nullptr);
+    ASSERT_GE(modem_at.size(), 2u) << log.Count("ping fail") << " failed cycles";
+    EXPECT_LE(modem_at[0], per_modem_reset_ms + 1000);
+    EXPECT_LE(modem_at[1] - modem_at[0], per_modem_reset_ms + 1000);
+    ASSERT_FALSE(pc_at.empty());
+    EXPECT_EQ(pc_at[0], modem_at[1]) << "the second modem reset brings the computer reset";
+  }
+}
+
 // The reboot-loop guard: computer resets beyond the day's allowance are not
 // sent, also across a restart (the reset ends the run that counted it);
 // modem resets go on. Every reset that goes out is recorded with its reason

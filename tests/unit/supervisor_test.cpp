@@ -223,6 +223,32 @@ TEST_F(SupervisorTest, ASuccessfulDialStartsTheSettleTime) {
   EXPECT_FALSE(flags_.Settling(5000 + 120000 + 1));
 }
 
+// The redial after a failed cycle settles nothing; the one after a modem
+// reset request settles again.
+TEST_F(SupervisorTest, OnlyTheFirstDialAndTheOneAfterAModemResetSettle) {
+  Dword("connection_need_dial", 1);
+  Text("connection_name", "isp");
+  Dword("check_settle_after_reset_s", 4);
+  std::vector<std::pair<platform::Tick, bool>> settling;  // as a checker would see it
+  on_sleep_ = [&](platform::Tick now) {
+    if (now == 5000 + 6000) flags_.connection_up = false;  // a failed cycle
+    if (now == 5000 + 12000) {                             // a failed cycle that resets the modem
+      flags_.ModemResetRequested(now - 4000, 4);           // asked for by a cycle that began 4 s ago
+      flags_.connection_up = false;
+    }
+    if (now % 1000 == 0) settling.emplace_back(now - 5000, flags_.Settling(now));
+  };
+  RunUntil(5000 + 20000);
+  ASSERT_EQ(dials_.size(), 3u);
+  EXPECT_EQ(dials_[1].first, 5000 + 6000);
+  EXPECT_EQ(dials_[2].first, 5000 + 12000);
+  const std::vector<std::pair<platform::Tick, bool>> expected = {
+      {1000, true},   {2000, true},   {3000, true},   {4000, false}, {5000, false},  {6000, false}, {7000, false},
+      {8000, false},  {9000, false},  {10000, false}, {11000, false}, {12000, false}, {13000, true}, {14000, true},
+      {15000, true},  {16000, false}, {17000, false}, {18000, false}, {19000, false}, {20000, false}};
+  EXPECT_EQ(settling, expected);
+}
+
 TEST_F(SupervisorTest, FailedDialIsRetriedEveryPass) {
   Dword("connection_need_dial", 1);
   Text("connection_name", "isp");
