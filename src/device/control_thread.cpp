@@ -35,6 +35,8 @@ void TQOVControlThread::Execute() {
   link_.exchange_busy = false;
   modem_reset_request = false;
   pc_reset_request = false;
+  modem_pending_.waiting_since.reset();
+  pc_pending_.waiting_since.reset();
   next_life_tick_ = 0;
 
   while (!Terminated()) {
@@ -42,6 +44,10 @@ void TQOVControlThread::Execute() {
       BringDeviceUp();
     } else {
       ServeRunningDevice();
+    }
+    if (!device_running_) {
+      DropStaleRequest(modem_pending_);
+      DropStaleRequest(pc_pending_);
     }
     if (ctx_.metrics) ctx_.metrics->device_running.store(device_running_, std::memory_order_relaxed);
     ctx_.clock.SleepMs(kPassSleepMs);
@@ -59,6 +65,8 @@ void TQOVControlThread::Execute() {
       ctx_.log.Write("QOV timer stop fail");
     }
   }
+  DropAtStop(modem_pending_);
+  DropAtStop(pc_pending_);
   if (ctx_.metrics) ctx_.metrics->device_running.store(device_running_, std::memory_order_relaxed);
   // The port stays open and the receive thread keeps running: the stop
   // handler takes them down after this thread.
@@ -98,7 +106,10 @@ void TQOVControlThread::ServeRunningDevice() {
   if (platform::IsPast(ctx_.clock.NowMs(), next_life_tick_)) {
     // Each deadline counts from the actual send; lateness is not made up.
     next_life_tick_ = platform::DeadlineAfter(ctx_.clock.NowMs(), ctx_.params.life_beakon_period_ms);
-    if (link_.SendDeviceCommand(CMD_LIFE_MESSAGE)) {
+    // The stop cuts a life message short: the timer stop follows at once.
+    const bool sent = link_.SendDeviceCommandUntil(CMD_LIFE_MESSAGE, TerminateFlag());
+    if (!sent && Terminated()) return;
+    if (sent) {
       ctx_.log.Write("Life message send ok");
       metrics::Count(ctx_.metrics, &metrics::Metrics::life_messages_ok);
     } else {
@@ -108,15 +119,59 @@ void TQOVControlThread::ServeRunningDevice() {
       ReportTrouble(config::EventId::kDeviceNotAnswering, "");
     }
   }
-  // Reset requests still go out in the pass whose life message failed.
-  if (modem_reset_request.exchange(false)) {
-    ctx_.log.Write(link_.SendDeviceCommand(CMD_MODEM_RESET) ? "modem reset ok" : "modem reset fail");
+  // Reset requests still go out in the pass whose life message failed, but
+  // not once the stop is asked for.
+  if (Terminated()) return;
+  if (modem_reset_request.exchange(false)) SendModemReset();
+  modem_pending_.waiting_since.reset();
+  if (Terminated()) return;
+  if (pc_reset_request.exchange(false)) SendComputerReset();
+  pc_pending_.waiting_since.reset();
+}
+
+void TQOVControlThread::SendModemReset() {
+  if (link_.SendDeviceCommand(CMD_MODEM_RESET)) {
+    ctx_.log.Write("modem reset ok");
+    metrics::Count(ctx_.metrics, &metrics::Metrics::modem_resets);
+  } else {
+    ctx_.log.Write("modem reset fail");
   }
-  if (pc_reset_request.exchange(false)) {
-    ctx_.log.Write("reset pc ok");
-    WaitSeconds(1);
-    link_.SendDeviceCommand(CMD_PC_RESET);
+}
+
+void TQOVControlThread::SendComputerReset() {
+  ctx_.log.Write("reset pc ok");
+  WaitSeconds(1);
+  if (Terminated()) {
+    ctx_.log.Write("reset pc dropped: service stopping");
+    return;
   }
+  if (link_.SendDeviceCommand(CMD_PC_RESET)) {
+    metrics::Count(ctx_.metrics, &metrics::Metrics::computer_resets);
+  } else {
+    ctx_.log.Write("reset pc fail");
+  }
+}
+
+void TQOVControlThread::DropStaleRequest(PendingRequest& request) {
+  if (!request.flag.load()) {
+    request.waiting_since.reset();
+    return;
+  }
+  const platform::Tick now = ctx_.clock.NowMs();
+  if (!request.waiting_since) {
+    request.waiting_since = now;
+    return;
+  }
+  if (!platform::IsPast(now, platform::DeadlineAfterSeconds(*request.waiting_since, ctx_.params.check_fail_period_s))) {
+    return;
+  }
+  request.waiting_since.reset();
+  if (request.flag.exchange(false)) ctx_.log.Write(std::string(request.dropped_text) + ": board not running");
+}
+
+void TQOVControlThread::DropAtStop(PendingRequest& request) {
+  request.waiting_since.reset();
+  if (request.flag.exchange(false)) ctx_.log.Write(std::string(request.dropped_text) + ": service stopping");
 }
 
 void TQOVControlThread::ReportTrouble(config::EventId id, const std::string& reason) {

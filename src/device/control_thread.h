@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "config/events.h"
@@ -60,9 +61,24 @@ class TQOVControlThread final : public platform::WorkerThread {
   void Execute() override;
 
  private:
+  // A reset request the checker raised and this thread has not yet taken.
+  struct PendingRequest {
+    std::atomic<bool>& flag;
+    const char* dropped_text;  // the log line's start: "<what> dropped"
+    // When this thread first saw the request while the board was away.
+    std::optional<platform::Tick> waiting_since;
+  };
+
   // One pass in each state.
   void BringDeviceUp();
   void ServeRunningDevice();
+  void SendModemReset();
+  void SendComputerReset();
+  // While the board is away: a request it could not take within the next
+  // check period is stale (the checks may pass again by then) and dropped.
+  void DropStaleRequest(PendingRequest& request);
+  // At the stop: whatever is still asked for is dropped, the timer stop goes first.
+  void DropAtStop(PendingRequest& request);
   // True when the port is open and a fresh receive thread reads it.
   bool OpenDevicePort();
   void StopReceiver();
@@ -80,6 +96,8 @@ class TQOVControlThread final : public platform::WorkerThread {
   bool timer_may_run_ = false;
   bool trouble_reported_ = false;
   platform::Tick next_life_tick_ = 0;
+  PendingRequest modem_pending_{modem_reset_request, "modem reset dropped", std::nullopt};
+  PendingRequest pc_pending_{pc_reset_request, "reset pc dropped", std::nullopt};
 };
 
 }  // namespace qov::device

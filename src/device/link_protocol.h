@@ -50,6 +50,11 @@ class DeviceLink {
   // start above all) must get its answer, or the caller would not know to
   // stop the timer.
   bool SendDeviceCommand(std::uint8_t code) { return Exchange(code, IsAcknowledgement, nullptr); }
+  // For a command that a stop makes moot (a life message before the timer
+  // stop): gives up, as a failure, soon after `stop` is set.
+  bool SendDeviceCommandUntil(std::uint8_t code, const std::atomic<bool>& stop) {
+    return Exchange(code, IsAcknowledgement, &stop);
+  }
 
   // Guards against a second exchange on the same link; only the control
   // thread touches it.

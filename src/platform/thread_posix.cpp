@@ -34,15 +34,17 @@ Thread::~Thread() {
 
 bool Thread::WaitFor(std::uint32_t timeout_ms) {
   if (impl_->joined) return true;
+  // On the monotonic clock: a step of the wall clock during a stop must not
+  // lengthen or cut its limits.
   timespec deadline{};
-  clock_gettime(CLOCK_REALTIME, &deadline);
+  clock_gettime(CLOCK_MONOTONIC, &deadline);
   deadline.tv_sec += timeout_ms / 1000;
   deadline.tv_nsec += static_cast<long>(timeout_ms % 1000) * 1000000L;
   if (deadline.tv_nsec >= 1000000000L) {
     deadline.tv_sec += 1;
     deadline.tv_nsec -= 1000000000L;
   }
-  if (pthread_timedjoin_np(impl_->id, nullptr, &deadline) == 0) {
+  if (pthread_clockjoin_np(impl_->id, nullptr, CLOCK_MONOTONIC, &deadline) == 0) {
     impl_->joined = true;
     return true;
   }

@@ -128,8 +128,8 @@ void TOSMonitorThread::RequestModemReset() {
   if (ctx_.control) config::Report(ctx_.events, config::EventId::kModemResetRequested, {EscalationReason()});
   ++modem_resets_in_row_;
   ctx_.flags.ModemResetRequested(ctx_.clock.NowMs(), ctx_.params.check_settle_after_reset_s);
+  // Counted by the control thread once the board took it.
   if (ctx_.control) ctx_.control->modem_reset_request = true;
-  if (ctx_.control) metrics::Count(ctx_.metrics, &metrics::Metrics::modem_resets);
 }
 
 void TOSMonitorThread::RequestComputerReset() {
@@ -149,7 +149,7 @@ void TOSMonitorThread::RequestComputerReset() {
   const std::string reason = EscalationReason();
   if (ctx_.history) ctx_.history->Record(reason);
   config::Report(ctx_.events, config::EventId::kComputerResetRequested, {reason});
-  metrics::Count(ctx_.metrics, &metrics::Metrics::computer_resets);
+  // Counted by the control thread once the board took it.
   ctx_.control->pc_reset_request = true;
 }
 

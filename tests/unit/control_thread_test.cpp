@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -224,14 +225,90 @@ TEST_F(ControlThreadTest, BlockedWritesFailTheExchangeAtOnceAndReopenThePort) {
   EXPECT_EQ(receivers_made_, 2);
 }
 
-TEST_F(ControlThreadTest, TerminateDuringTheComputerResetWaitStillSendsTheResetThenStops) {
+// At a stop the timer stop goes first: a computer reset still in its
+// second's wait and requests not yet taken are dropped, each said in the
+// log, and a life message to a board gone silent is cut short. So the stop
+// of a silent board costs one exchange, well inside the 5 s limit.
+TEST_F(ControlThreadTest, AStopDropsPendingResetsAndSendsTheTimerStopFirst) {
   params_.life_beakon_period_ms = 600000;
   RunUntil([this](Tick) {
     if (fake_->Codes().size() == 2 && log_.Count("reset pc ok") == 0) thread_->pc_reset_request = true;
     return log_.Count("reset pc ok") == 1;
   });
-  EXPECT_EQ(fake_->Codes(), (std::vector<int>{1, 3, 174, 4}));
-  EXPECT_LE(FrameTimes(CMD_PC_RESET)[0] - TimesOf("reset pc ok")[0], 250);
+  EXPECT_EQ(fake_->Codes(), (std::vector<int>{1, 3, 4}));
+  EXPECT_EQ(log_.Texts(), (Lines{"QOV COM port open ok (COM3)", "QOV version ok", "QOV timer init ok", "reset pc ok",
+                                 "reset pc dropped: service stopping", "QOV timer stop ok"}));
+
+  // A board that listens but never answers, both requests pending and a life
+  // message due when the stop comes.
+  log_.Clear();
+  const std::size_t before = fake_->Codes().size();
+  params_.life_beakon_period_ms = 1000;
+  thread_ = std::make_unique<TQOVControlThread>(DeviceContext{
+      clock_, log_, params_, *port_, mailbox_, [](const std::string&) { return true; }, StartNothing()});
+  device_->Answer(CMD_LIFE_MESSAGE, test::FakeDevice::Ack());
+  RunUntil([this, before](Tick) {
+    if (log_.Count("Life message send ok") == 1) device_->Silent();
+    if (fake_->Codes().size() < before + 4) return false;
+    thread_->modem_reset_request = true;  // raised inside the second life message, with the stop
+    thread_->pc_reset_request = true;
+    return true;
+  });
+  const std::vector<int> codes = fake_->Codes();
+  EXPECT_EQ(std::vector<int>(codes.begin() + static_cast<std::ptrdiff_t>(before), codes.end()),
+            (std::vector<int>{1, 3, 5, 5, 4, 4, 4, 4, 4}));
+  EXPECT_LE(clock_.NowMs() - terminate_at_, 2500 + 100);
+  EXPECT_EQ(log_.Texts(), (Lines{"QOV COM port open ok (COM3)", "QOV version ok", "QOV timer init ok",
+                                 "Life message send ok", "QOV timer stop fail", "modem reset dropped: service stopping",
+                                 "reset pc dropped: service stopping"}));
+}
+
+// A request raised while the board is away is taken if the board comes back
+// within the next check period; past it the request is stale, dropped and
+// logged, and never sent when the board returns later. A reset command the
+// board does not acknowledge is logged as failed.
+TEST_F(ControlThreadTest, RequestsWhileTheBoardIsAwayGoStaleAfterACheckPeriod) {
+  params_.life_beakon_period_ms = 600000;
+  params_.check_fail_period_s = 20;
+  device_->Answer(CMD_PC_RESET, std::nullopt);
+  present_ = false;
+  Tick asked_at = 0;
+  RunUntil([&](Tick now) {
+    if (asked_at == 0 && log_.Count("QOV COM port open fail (COM3)") == 1) {
+      asked_at = now;
+      thread_->pc_reset_request = true;
+    }
+    if (asked_at != 0 && now >= asked_at + 30000 && !present_) present_ = true;  // beyond the period
+    if (log_.Count("QOV timer init ok") == 1 && log_.Count("modem reset ok") == 0) thread_->modem_reset_request = true;
+    return log_.Count("modem reset ok") == 1;
+  });
+  const auto dropped = TimesOf("reset pc dropped: board not running");
+  ASSERT_EQ(dropped.size(), 1u);
+  EXPECT_GE(dropped[0] - asked_at, 20000);
+  EXPECT_LE(dropped[0] - asked_at, 20000 + 5050 + 250);  // noticed within one open round
+  EXPECT_EQ(log_.Count("reset pc ok"), 0);
+  EXPECT_EQ(FrameTimes(CMD_PC_RESET).size(), 0u) << "a stale request never reaches the board";
+
+  // Within the period the request goes out once the board is back; unanswered, it failed.
+  log_.Clear();
+  thread_ = std::make_unique<TQOVControlThread>(DeviceContext{
+      clock_, log_, params_, *port_, mailbox_, [this](const std::string&) { return present_; }, StartNothing()});
+  present_ = false;
+  asked_at = 0;
+  RunUntil([&](Tick now) {
+    if (asked_at == 0 && log_.Count("QOV COM port open fail (COM3)") == 1) {
+      asked_at = now;
+      thread_->pc_reset_request = true;
+    }
+    if (asked_at != 0 && now >= asked_at + 5000) present_ = true;
+    return log_.Count("reset pc fail") == 1;
+  });
+  EXPECT_EQ(log_.Count("reset pc dropped: board not running"), 0);
+  Lines texts = log_.Texts();
+  texts.erase(texts.begin(), std::find(texts.begin(), texts.end(), "QOV COM port open ok (COM3)"));
+  EXPECT_EQ(texts, (Lines{"QOV COM port open ok (COM3)", "QOV version ok", "QOV timer init ok", "reset pc ok",
+                          "reset pc fail", "QOV timer stop ok"}));
+  EXPECT_EQ(FrameTimes(CMD_PC_RESET).size(), 5u);
 }
 
 TEST_F(ControlThreadTest, TerminateDuringOpenWaitsEndsWithinAQuarterSecondSendingNothing) {

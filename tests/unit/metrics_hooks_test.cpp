@@ -84,8 +84,8 @@ TEST(MetricsHooksTest, CheckerCountsCyclesAndTheResetRequestsItRaised) {
     EXPECT_EQ(m.check_cycles_ok + m.check_cycles_fail, c.outcomes.size());
     EXPECT_EQ(m.check_last_success, c.outcomes.back() == 'o');
     EXPECT_EQ(m.check_failed_in_row, c.failed_in_row);
-    EXPECT_EQ(m.modem_resets, static_cast<std::uint64_t>(run.modem_requests));
-    EXPECT_EQ(m.computer_resets, static_cast<std::uint64_t>(run.pc_requests));
+    // Requests are not resets: the control thread counts what the board took.
+    EXPECT_EQ(m.modem_resets + m.computer_resets, 0u);
     EXPECT_GT(run.modem_requests + run.pc_requests, 0) << "the script must escalate";
     if (c.max_per_day > 0) {
       EXPECT_GT(log.Count("reset pc suppressed (1 in 24 h)"), 0);
@@ -148,6 +148,30 @@ TEST_F(ControlMetricsTest, LifeMessagesRunningStateAndLastAcknowledgement) {
   EXPECT_FALSE(m_.device_running) << "the timer was stopped";
   // The timer stop was the last acknowledged exchange.
   EXPECT_EQ(m_.last_ack_tick, LastTimeOf("QOV timer stop ok"));
+}
+
+// Resets are counted once the board acknowledged the command; a command it
+// left unanswered, or a request dropped at the stop, counts nothing.
+TEST_F(ControlMetricsTest, ResetsCountWhatTheBoardTook) {
+  params_.life_beakon_period_ms = 600000;
+  device_->Answer(device::CMD_PC_RESET, std::nullopt);
+  RunUntil([this](Tick) {
+    if (log_.Count("QOV timer init ok") == 1 && log_.Count("modem reset ok") == 0) {
+      thread_->modem_reset_request = true;
+      thread_->pc_reset_request = true;
+    }
+    if (log_.Count("reset pc fail") == 1 && log_.Count("modem reset fail") == 0) {
+      device_->Answer(device::CMD_MODEM_RESET, std::nullopt);
+      device_->Answer(device::CMD_PC_RESET, test::FakeDevice::Ack());
+      thread_->modem_reset_request = true;
+      thread_->pc_reset_request = true;
+    }
+    return log_.Count("reset pc ok") == 2 && fake_->Codes().back() == device::CMD_PC_RESET;
+  });
+  EXPECT_EQ(log_.Count("modem reset ok"), 1);
+  EXPECT_EQ(log_.Count("modem reset fail"), 1);
+  EXPECT_EQ(m_.modem_resets, 1u);
+  EXPECT_EQ(m_.computer_resets, 1u) << "the second, acknowledged";
 }
 
 TEST_F(ControlMetricsTest, SilentDeviceNeverAcknowledgesNorRuns) {
