@@ -2,13 +2,14 @@
 #include "platform/win32_handle.h"
 
 #include <string>
+#include <utility>
 
 namespace qov::platform {
 namespace {
 
 class Win32AppendFile final : public AppendFile {
  public:
-  explicit Win32AppendFile(HANDLE h) : file_(h) {}
+  explicit Win32AppendFile(UniqueFileHandle file) : file_(std::move(file)) {}
 
   bool Write(std::string_view data) override {
     LARGE_INTEGER end{};
@@ -64,7 +65,7 @@ std::unique_ptr<AppendFile> AppendFile::Open(const std::string& path, unsigned /
   UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file || !IsPlainFile(file.get())) return nullptr;
-  return std::make_unique<Win32AppendFile>(file.release());
+  return std::make_unique<Win32AppendFile>(std::move(file));
 }
 
 bool MoveFileReplacing(const std::string& from, const std::string& to) {
