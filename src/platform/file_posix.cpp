@@ -40,13 +40,14 @@ UniqueFd CreateExclusive(const std::string& path, int flags, unsigned mode) {
 
 // An existing file opened for appending, or invalid: a symbolic link (ELOOP
 // from O_NOFOLLOW), a FIFO or device (O_NONBLOCK keeps a FIFO from blocking
-// the open), or a file with other names (a hard link planted to a file we
-// must not write) are refused.
+// the open), a file with other names (a hard link planted to a file we must
+// not write) and a file another account owns (made beforehand to read or
+// rewrite what we log) are refused.
 UniqueFd OpenExistingForAppend(const std::string& path) {
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (!fd) return fd;
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink > 1) {
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink > 1 || st.st_uid != ::geteuid()) {
     fd.reset();
     errno = EPERM;
   }

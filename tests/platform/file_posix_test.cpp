@@ -91,6 +91,7 @@ TEST(FilePosixTest, AppendingRefusesWhatIsNotAPlainFileOfItsOwn) {
   struct Case {
     const char* what;
     std::function<void(const std::string& at, const std::string& victim)> plant;
+    bool needs_root = false;
   };
   const Case cases[] = {
       {"a link to a file", [](const std::string& at, const std::string& v) { fs::create_symlink(v, at); }},
@@ -99,9 +100,16 @@ TEST(FilePosixTest, AppendingRefusesWhatIsNotAPlainFileOfItsOwn) {
       {"a hard link to a file", [](const std::string& at, const std::string& v) { fs::create_hard_link(v, at); }},
       {"a FIFO", [](const std::string& at, const std::string&) { ASSERT_EQ(::mkfifo(at.c_str(), 0666), 0); }},
       {"a folder", [](const std::string& at, const std::string&) { fs::create_directory(at); }},
+      {"a file another account made",
+       [](const std::string& at, const std::string&) {
+         WriteFile(at, "");
+         ASSERT_EQ(::chown(at.c_str(), 65534, 65534), 0);
+       },
+       true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
+    if (c.needs_root && ::geteuid() != 0) continue;  // only root can give a file away
     test::TempDir dir;
     const std::string victim = dir.File("shadow");
     WriteFile(victim, kVictimText);
