@@ -19,7 +19,14 @@ class Reader {
     if (auto v = Get(name, RegValue::Type::Dword)) field = v->dword;
   }
   void Text(const std::string& name, std::string& field) {
-    if (auto v = Get(name, RegValue::Type::String)) field = v->text;
+    auto v = Get(name, RegValue::Type::String);
+    if (!v) return;
+    if (HasControlCharacter(v->text)) {
+      result_.control_character_values.push_back(name);
+      result_.origins[name] = Origin::ControlCharacter;
+      return;
+    }
+    field = v->text;
   }
   bool Exists(const std::string& name) { return key_.ValueExists(name); }
   // A clamp changed what was stored (or the default).
@@ -121,6 +128,18 @@ LoadResult LoadConfig(platform::Registry& registry) {
 
 std::string WrongTypeMessage(const std::string& value_name) {
   return "Invalid data type for '" + value_name + "', default kept";
+}
+
+std::string ControlCharacterMessage(const std::string& value_name) {
+  return "Invalid control character in '" + value_name + "', default kept";
+}
+
+bool HasControlCharacter(std::string_view text) {
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) return true;
+  }
+  return false;
 }
 
 }  // namespace qov::config

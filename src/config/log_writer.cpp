@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "config/sanitize_line.h"
 #include "platform/local_time.h"
 
 namespace qov::config {
@@ -83,7 +84,7 @@ void LogWriter::Write(std::string_view message) {
   }
   std::string line = timestamp_();
   line += " - ";
-  line += message;
+  line += SanitizeLine(message);
   line += "\r\n";
   const bool written = file_->Write(line) && file_->Flush();
   if (!written && failures_) failures_->fetch_add(1, std::memory_order_relaxed);

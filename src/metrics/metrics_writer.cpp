@@ -7,7 +7,12 @@
 
 namespace qov::metrics {
 
-MetricsWriter::WriteFn MetricsWriter::DefaultWrite() { return platform::ReplaceFileContents; }
+// Readable by everyone: an exporter that runs under its own account reads it.
+MetricsWriter::WriteFn MetricsWriter::DefaultWrite() {
+  return [](const std::string& path, std::string_view text) {
+    return platform::ReplaceFileContents(path, text, platform::kPublicFileMode);
+  };
+}
 
 MetricsWriter::MetricsWriter(const Metrics& metrics, config::Log& log, std::string path, std::int32_t period_s,
                              WriteFn write)

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <system_error>
 
 #include "platform/posix_fd.h"
@@ -22,6 +23,22 @@ std::string ErrnoText(int code) { return std::system_category().message(code); }
 
 }  // namespace
 
+std::optional<std::string> DistrustOfConfigFile(std::uint32_t owner, std::uint32_t mode, std::uint32_t euid) {
+  static constexpr const char* kWhy = "; a configuration that others can change could make this service run any program";
+  if (owner != 0 && owner != euid) {
+    return "owned by uid " + std::to_string(owner) +
+           (euid == 0 ? ", not by root" : ", neither by root nor by this account (uid " + std::to_string(euid) + ")") +
+           kWhy;
+  }
+  if (mode & (S_IWGRP | S_IWOTH)) {
+    char octal[8];
+    std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(mode & 07777));
+    return std::string("writable by ") + ((mode & S_IWOTH) ? "everyone" : "its group") + " (mode " + octal + ")" +
+           kWhy;
+  }
+  return std::nullopt;
+}
+
 // No system registry here: a run starts from an empty one, which means every
 // configuration value keeps its default, unless the configuration file fills it.
 Registry& SystemRegistry() { return TheSystemRegistry(); }
@@ -35,8 +52,9 @@ std::optional<std::string> LoadRegistryFile(const std::string& path, MemoryRegis
     return path + ": cannot open: " + ErrnoText(code);
   }
   struct stat st {};
-  if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) &&
-      static_cast<std::uint64_t>(st.st_size) > kMaxRegeditFileBytes) {
+  if (::fstat(fd.get(), &st) != 0) return path + ": cannot read: " + ErrnoText(errno);
+  if (auto distrust = DistrustOfConfigFile(st.st_uid, st.st_mode, ::geteuid())) return path + ": refused: " + *distrust;
+  if (S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > kMaxRegeditFileBytes) {
     return FormatRegeditError(path, RegeditError{0, "the file is larger than 16 MiB"});
   }
   // One byte more than the bound, so that the parser sees an oversized file as such.

@@ -23,12 +23,12 @@
 #include <cstdio>
 #include <ctime>
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/file.h"
 #include "platform/journal_fields.h"
 #include "platform/memory_control_queue.h"
 #include "platform/service_control.h"
@@ -109,21 +109,13 @@ class UnitFile final : public ServiceHandle {
 class SystemdUnits final : public ScmConnection {
  public:
   std::unique_ptr<ServiceHandle> Create(const ServiceConfig& config, std::uint32_t&, std::uint32_t& error) override {
+    // Created exclusively: an existing unit (installed already) or anything
+    // planted at its name is never written through.
     const std::string path = UnitPath(config.name);
-    struct stat st{};
-    if (::stat(path.c_str(), &st) == 0) {
-      error = EEXIST;  // installed already
+    errno = 0;
+    if (CreateNewFile(path, SystemdUnitText(config.display_name, config.binary_path), kPublicFileMode)) {
+      error = errno ? static_cast<std::uint32_t>(errno) : EIO;  // the POSIX CreateNewFile leaves its cause there
       return nullptr;
-    }
-    {
-      std::ofstream out(path, std::ios::binary | std::ios::trunc);
-      out << SystemdUnitText(config.display_name, config.binary_path);
-      out.close();
-      if (!out) {
-        error = errno ? static_cast<std::uint32_t>(errno) : EIO;
-        ::unlink(path.c_str());
-        return nullptr;
-      }
     }
     Systemctl("daemon-reload");
     Systemctl("enable", config.name + ".service");

@@ -21,6 +21,13 @@ bool FolderExists(const std::string& folder) {
 
 bool FolderWritable(const std::string& folder) { return FolderExists(folder) && ::access(folder.c_str(), W_OK) == 0; }
 
+bool FolderWritableByOthers(const std::string& folder) {
+  struct stat st{};
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  if (st.st_uid != 0 && st.st_uid != ::geteuid()) return true;
+  return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0;
+}
+
 bool ProgramOnSearchPath(const std::string& program) {
   if (program.find('/') != std::string::npos) return ::access(program.c_str(), X_OK) == 0;
   const char* path = std::getenv("PATH");

@@ -23,6 +23,10 @@ bool FolderWritable(const std::string& folder) {
          !(attributes & FILE_ATTRIBUTE_READONLY);
 }
 
+// Not checked: a real answer needs the folder's access list read and each
+// entry weighed against the service's account, which this check leaves out.
+bool FolderWritableByOthers(const std::string&) { return false; }
+
 bool ProgramOnSearchPath(const std::string& program) {
   char found[MAX_PATH] = {};
   return ::SearchPathA(nullptr, program.c_str(), ".exe", MAX_PATH, found, nullptr) != 0;

@@ -22,6 +22,7 @@ const char* OriginText(Origin o) {
     case Origin::Clamped: return "clamped";
     case Origin::WrongType: return "wrong type, so default";
     case Origin::Missing: return "not stored, so empty";
+    case Origin::ControlCharacter: return "control character, so default";
     case Origin::Default: break;
   }
   return "default";
@@ -90,6 +91,11 @@ void FindProblems(const config::LoadResult& loaded, const CheckFacts& facts, std
   for (const auto& name : loaded.wrong_type_values) {
     warn("'" + name + "' is stored with the wrong type: the default is used and the log says so at every start");
   }
+  for (const auto& name : loaded.control_character_values) {
+    warn("'" + name +
+         "' holds a control character (a line break, a tab, an escape...): the default is used and the log says so "
+         "at every start");
+  }
   const std::vector<std::string> ports = facts.serial_ports();
   if (!device::PortListed(ports, p.qov_com_port)) {
     error("qov_com_port " + Quoted(p.qov_com_port) + " is not a serial port of this system (listed: " + Join(ports) +
@@ -139,18 +145,29 @@ void FindProblems(const config::LoadResult& loaded, const CheckFacts& facts, std
                                                           "program_ctrl_command_line") +
          ": program control does nothing");
   }
+  const auto open_to_others = [&facts](const std::string& f) {
+    return facts.folder_writable_by_others && facts.folder_writable_by_others(f);
+  };
   const std::string folder = platform::FolderOf(p.log_file_path);
   if (!facts.folder_exists(folder)) {
     warn("the log folder " + Quoted(folder) + " does not exist: nothing is logged until it does (the board is "
                                               "still fed)");
   } else if (!facts.folder_writable(folder)) {
     warn("the log folder " + Quoted(folder) + " cannot be written: nothing is logged (the board is still fed)");
+  } else if (open_to_others(folder)) {
+    warn("the log folder " + Quoted(folder) +
+         " can be written by accounts other than root: they can delete or replace the log, or stop it with a "
+         "link at its name");
   }
   if (!p.metrics_file_path.empty()) {
     const std::string metrics_folder = platform::FolderOf(p.metrics_file_path);
     if (!facts.folder_exists(metrics_folder) || !facts.folder_writable(metrics_folder)) {
       warn("the metrics folder " + Quoted(metrics_folder) +
            " does not exist or cannot be written: no metrics file until it can (logged once per run)");
+    } else if (open_to_others(metrics_folder)) {
+      warn("the metrics folder " + Quoted(metrics_folder) +
+           " can be written by accounts other than root: they can replace the metrics file, or stop it with a "
+           "link at its name");
     }
   }
 }
@@ -158,7 +175,8 @@ void FindProblems(const config::LoadResult& loaded, const CheckFacts& facts, std
 }  // namespace
 
 CheckFacts CheckFacts::System() {
-  return {platform::ListSerialPorts, platform::FolderExists, platform::FolderWritable, platform::ProgramOnSearchPath};
+  return {platform::ListSerialPorts, platform::FolderExists, platform::FolderWritable,
+          platform::FolderWritableByOthers, platform::ProgramOnSearchPath};
 }
 
 int CheckReport::ExitStatus() const {

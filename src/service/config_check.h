@@ -19,6 +19,8 @@ struct CheckFacts {
   std::function<std::vector<std::string>()> serial_ports;
   std::function<bool(const std::string&)> folder_exists;
   std::function<bool(const std::string&)> folder_writable;
+  // Accounts other than root may plant or replace files there; unset: not asked.
+  std::function<bool(const std::string&)> folder_writable_by_others;
   std::function<bool(const std::string&)> program_found;
   static CheckFacts System();
 };

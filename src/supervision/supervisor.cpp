@@ -75,6 +75,7 @@ void TSupervisorThread::LoadConfiguration() {
   ctx_.log.Write("Service started");
   if (auto line = seams_.previous_reset_report()) ctx_.log.Write(*line);
   for (const auto& name : loaded.wrong_type_values) ctx_.log.Write(config::WrongTypeMessage(name));
+  for (const auto& name : loaded.control_character_values) ctx_.log.Write(config::ControlCharacterMessage(name));
   seams_.configuration_loaded(loaded);
 }
 

@@ -75,6 +75,7 @@ write_config() {
     printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Vopa\\QOV Lumo]\r\n'
     for line in "$@"; do printf '%s\r\n' "$line"; done
   } >"$file"
+  chmod 0644 "$file"  # the daemon refuses a configuration others could change
 }
 reg_sz() { local v=${2//\\/\\\\}; printf '"%s"="%s"' "$1" "${v//\"/\\\"}"; }
 reg_dword() { printf '"%s"=dword:%08x' "$1" "$2"; }

@@ -3,7 +3,9 @@
 # an HTTP check target and ICMP to 127.0.0.1, with systemd's notify socket
 # and watchdog stood in for; escalation reaches the board, SIGHUP is
 # ignored, SIGTERM stops it with the timer stop, and a broken configuration
-# file is a start failure that names the file and line.
+# file is a start failure that names the file and line, as is one that others
+# could change. Links planted where it writes (the unit, the metrics file's
+# temporary) are never written through.
 # Args: <daemon> <device simulator> <work dir>
 set -euo pipefail
 DAEMON=$(realpath "$1")
@@ -15,12 +17,22 @@ source "$HERE/lib.sh"
 rm -rf "$WORK"
 mkdir -p "$WORK"
 
-# 1. The systemd unit.
+# 1. The systemd unit: never written through a link planted at its name, and
+# readable by all whatever the umask.
 export QOV_SYSTEMD_UNIT_DIR=$WORK/units
 mkdir -p "$QOV_SYSTEMD_UNIT_DIR"
-"$DAEMON" -INSTALL -SILENT 2>"$WORK/install.err" || fail "install exit $?: $(cat "$WORK/install.err")"
 unit=$QOV_SYSTEMD_UNIT_DIR/qov_lumo_service.service
+echo "victim" >"$WORK/victim"
+for target in "$WORK/victim" "$WORK/created"; do
+  ln -s "$target" "$unit"
+  rc=0; "$DAEMON" -INSTALL -SILENT 2>"$WORK/planted.err" || rc=$?
+  [ "$rc" = 1 ] || fail "install over a planted link exit $rc"
+  [ "$(cat "$WORK/victim")" = victim ] && [ ! -e "$WORK/created" ] || fail "the install wrote through a link"
+  rm "$unit"
+done
+(umask 077 && "$DAEMON" -INSTALL -SILENT 2>"$WORK/install.err") || fail "install exit $?: $(cat "$WORK/install.err")"
 [ -f "$unit" ] || fail "no unit file"
+[ "$(stat -c %a "$unit")" = 644 ] || fail "unit mode $(stat -c %a "$unit")"
 grep -qx "ExecStart=$DAEMON" "$unit" || fail "ExecStart: $(grep ExecStart "$unit")"
 grep -qx "Type=notify" "$unit" && grep -qx "WatchdogSec=30" "$unit" && grep -qx "Restart=on-failure" "$unit" ||
   fail "unit: $(cat "$unit")"
@@ -42,6 +54,15 @@ printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Vopa\\QOV Lumo]\r\n"qov_c
 rc=0; "$DAEMON" --config "$WORK/broken.reg" 2>"$WORK/broken.err" || rc=$?
 [ "$rc" = 1 ] || fail "broken configuration exit $rc"
 grep -q "$WORK/broken.reg:4:" "$WORK/broken.err" || fail "broken: $(cat "$WORK/broken.err")"
+# A configuration that others could change is refused, by the run and by -CHECK alike.
+write_config "$WORK/shared.reg" "$(reg_sz qov_com_port /dev/null)"
+chmod g+w "$WORK/shared.reg"
+for mode in run -CHECK; do
+  rc=0; timeout 20 "$DAEMON" --config "$WORK/shared.reg" ${mode#run} >/dev/null 2>"$WORK/shared.err" || rc=$?
+  [ "$rc" = 1 ] || fail "$mode with a group-writable configuration exit $rc"
+  grep -qF "$WORK/shared.reg: refused: writable by its group (mode 0664)" "$WORK/shared.err" ||
+    fail "$mode shared: $(cat "$WORK/shared.err")"
+done
 
 # 3. The daemon at work.
 start_board
@@ -49,8 +70,11 @@ start_check_target 200
 python3 "$HERE/notify_listener.py" "$WORK/notify.sock" "$WORK/notify.log" &
 PIDS+=($!)
 for _ in $(seq 100); do [ -S "$WORK/notify.sock" ] && break; sleep 0.05; done
+# Someone planted a link at the metrics file's former temporary name.
+ln -s "$WORK/victim" "$WORK/qov.prom.tmp"
 write_config "$WORK/qov.reg" \
   "$(reg_sz log_file_path "$WORK/qov.log")" \
+  "$(reg_sz metrics_file_path "$WORK/qov.prom")" \
   "$(reg_sz qov_com_port "$PTY")" \
   "$(reg_dword wait_time_after_start_s 1)" \
   "$(reg_dword check_addr_count 2)" \
@@ -80,6 +104,12 @@ grep -q ' /check 200$' "$WORK/http.requests" || fail "the HTTP target saw no req
 grep -qx 'READY=1|STATUS=Running' "$WORK/notify.log" || fail "no READY: $(cat "$WORK/notify.log")"
 for _ in $(seq 50); do [ "$(grep -cx 'WATCHDOG=1' "$WORK/notify.log")" -ge 2 ] && break; sleep 0.1; done
 [ "$(grep -cx 'WATCHDOG=1' "$WORK/notify.log")" -ge 2 ] || fail "systemd's watchdog was not fed"
+
+for _ in $(seq 50); do [ -f "$WORK/qov.prom" ] && break; sleep 0.1; done
+grep -qx "qov_up 1" "$WORK/qov.prom" || fail "no metrics file"
+[ "$(cat "$WORK/victim")" = victim ] || fail "the metrics went through a link: $(cat "$WORK/victim")"
+[ "$(stat -c %a "$WORK/qov.prom")" = 644 ] && [ "$(stat -c %a "$WORK/qov.log")" = 640 ] ||
+  fail "modes: metrics $(stat -c %a "$WORK/qov.prom"), log $(stat -c %a "$WORK/qov.log")"
 
 kill -HUP "$DAEMON_PID"
 sleep 0.3

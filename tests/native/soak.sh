@@ -107,6 +107,7 @@ PORT=$(cat "$WORK/http.port")
   printf '"program_ctrl_command_line"="/nonexistent/qov_soak_missing_program --soak"\r\n'
   printf '"program_ctrl_check_period_s"=dword:00000001\r\n'
 } >"$WORK/qov.reg"
+chmod 0644 "$WORK/qov.reg"  # the daemon refuses a configuration others could change
 
 # --- The daemon. ASan keeps no quarantine and no allocation stacks (both
 # grow with the run without being the daemon's memory) and returns free

@@ -553,8 +553,17 @@ void CheckLoadedConfig(platform::MemoryRegistry& reg) {
   for (const auto& [name, field] : kUnsignedFields) {
     if (auto v = typed(name, RegValue::Type::Dword)) want.*field = v->dword;
   }
+  // A text holding a byte below 0x20 or 0x7F is not taken, and is named.
+  std::vector<std::string> unsafe;
+  const auto safe = [&](const std::string& name, const std::string& text) {
+    const bool control = std::any_of(text.begin(), text.end(), [](char c) {
+      return static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) == 0x7F;
+    });
+    if (control) unsafe.push_back(name);
+    return !control;
+  };
   for (const auto& [name, field] : kTextFields) {
-    if (auto v = typed(name, RegValue::Type::String)) want.*field = v->text;
+    if (auto v = typed(name, RegValue::Type::String); v && safe(name, v->text)) want.*field = v->text;
   }
   if (want.wait_time_after_start_s <= 0) want.wait_time_after_start_s = 1;
   if (want.check_ok_period_s == 0) want.check_ok_period_s = 1;
@@ -571,7 +580,7 @@ void CheckLoadedConfig(platform::MemoryRegistry& reg) {
         if (!v) {
           want.check_addr[static_cast<std::size_t>(n)].clear();
         } else if (v->type == RegValue::Type::String) {
-          want.check_addr[static_cast<std::size_t>(n)] = v->text;
+          if (safe(CheckAddrName(n), v->text)) want.check_addr[static_cast<std::size_t>(n)] = v->text;
         } else {
           wrong.push_back(CheckAddrName(n));
         }
@@ -600,6 +609,14 @@ void CheckLoadedConfig(platform::MemoryRegistry& reg) {
   std::sort(got_wrong.begin(), got_wrong.end());
   std::sort(wrong.begin(), wrong.end());
   Check(got_wrong == wrong, "every value of the wrong type is reported, once");
+  std::vector<std::string> got_unsafe;
+  for (const std::string& name : got.control_character_values) {
+    Check(value(name).has_value(), "a value reported for a control character exists");
+    if (std::find(known.begin(), known.end(), name) != known.end()) got_unsafe.push_back(name);
+  }
+  std::sort(got_unsafe.begin(), got_unsafe.end());
+  std::sort(unsafe.begin(), unsafe.end());
+  Check(got_unsafe == unsafe, "every text with a control character is reported, once");
 }
 
 // A name from the known ones, with its letters' case changed by `pattern`.

@@ -19,6 +19,7 @@ class ConfigCheckTest : public ::testing::Test {
     facts.serial_ports = [] { return std::vector<std::string>{"COM1", "COM3"}; };
     facts.folder_exists = [this](const std::string& f) { return f != missing_folder; };
     facts.folder_writable = [this](const std::string& f) { return f != readonly_folder; };
+    facts.folder_writable_by_others = [this](const std::string& f) { return f == shared_folder; };
     facts.program_found = [this](const std::string& p) { return p == "rasdial" && rasdial_found; };
     reg.SetString(config::kConfigKey, "log_file_path", "/var/log/qov.log");
     reg.SetString(config::kConfigKey, "check_addr_0", config::kDefaultCheckAddr);
@@ -34,6 +35,7 @@ class ConfigCheckTest : public ::testing::Test {
   CheckFacts facts;
   std::string missing_folder = "/nonexistent";
   std::string readonly_folder = "/readonly";
+  std::string shared_folder = "/shared";
   bool rasdial_found = true;
 };
 
@@ -104,6 +106,21 @@ TEST_F(ConfigCheckTest, EachProblemIsFoundWithWhatTheServiceWillDo) {
       {"metrics folder missing",
        [](ConfigCheckTest& t) { t.reg.SetString(config::kConfigKey, "metrics_file_path", "/nonexistent/qov.prom"); },
        "the metrics folder \"/nonexistent\" does not exist or cannot be written", 1},
+      {"log folder others may write",
+       [](ConfigCheckTest& t) { t.reg.SetString(config::kConfigKey, "log_file_path", "/shared/qov.log"); },
+       "the log folder \"/shared\" can be written by accounts other than root: they can delete or replace the log, "
+       "or stop it with a link at its name",
+       1},
+      {"metrics folder others may write",
+       [](ConfigCheckTest& t) { t.reg.SetString(config::kConfigKey, "metrics_file_path", "/shared/qov.prom"); },
+       "the metrics folder \"/shared\" can be written by accounts other than root: they can replace the metrics "
+       "file, or stop it with a link at its name",
+       1},
+      {"a control character in a text",
+       [](ConfigCheckTest& t) { t.reg.SetString(config::kConfigKey, "program_ctrl_command_line", "a\nb"); },
+       "'program_ctrl_command_line' holds a control character (a line break, a tab, an escape...): the default is "
+       "used and the log says so at every start",
+       1},
       {"port not listed",
        [](ConfigCheckTest& t) { t.reg.SetString(config::kConfigKey, "qov_com_port", "com3"); },
        "qov_com_port \"com3\" is not a serial port of this system (listed: COM1, COM3)", 2},
@@ -129,6 +146,11 @@ TEST_F(ConfigCheckTest, EachProblemIsFoundWithWhatTheServiceWillDo) {
     EXPECT_THAT(Problems(), HasSubstr(c.says));
     EXPECT_EQ(Check().ExitStatus(), c.status) << Problems();
   }
+}
+
+TEST_F(ConfigCheckTest, ATextWithAControlCharacterShowsItsDefault) {
+  reg.SetString(config::kConfigKey, "qov_com_port", "COM1\r\n");
+  EXPECT_THAT(Check().Text(), HasSubstr("  qov_com_port = \"COM3\" (control character, so default)\n"));
 }
 
 // A key that lists other values but not check_addr_0 leaves no address at

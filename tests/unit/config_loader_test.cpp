@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/memory_registry.h"
 
 namespace qov::config {
@@ -127,6 +129,49 @@ TEST_F(ConfigLoaderTest, WrongTypesKeepDefaultsAndLoadingGoesOn) {
   EXPECT_EQ(r.wrong_type_values,
             (std::vector<std::string>{"check_fail_loop_count", "reset_comp", "qov_com_port", "check_addr_0"}));
   EXPECT_EQ(WrongTypeMessage("qov_com_port"), "Invalid data type for 'qov_com_port', default kept");
+}
+
+// A text value that holds a control character is never taken: a line break
+// would forge log lines, and any of them would reach command lines. Every
+// byte from 0x80 up (UTF-8, a code page) is taken as stored.
+TEST_F(ConfigLoaderTest, TextsWithControlCharactersKeepDefaultsAndAreNamed) {
+  struct Case {
+    const char* name;
+    std::string text;
+    bool taken;
+  };
+  const Case cases[] = {
+      {"program_ctrl_command_line", "app.exe\r\nInjected line", false},
+      {"connection_name", "isp\n", false},
+      {"qov_com_port", "COM\t3", false},
+      {"log_file_path", "/var/log/\x1b[2Jqov.log", false},
+      {"program_ctrl_process_name", std::string("app\x7f.exe"), false},
+      {"metrics_file_path", std::string("/m/\x01.prom"), false},
+      {"check_addr_0", "HTTP - host/\x1f", false},
+      {"program_ctrl_token_process", "expl\xC3\xB6rer.exe ~", true},
+  };
+  for (const auto& c : cases) Text(c.name, c.text);
+  Dword("check_addr_count", 1);
+  const LoadResult r = Load();
+  const TParamRec defaults;
+  EXPECT_EQ(r.params.program_ctrl_command_line, defaults.program_ctrl_command_line);
+  EXPECT_EQ(r.params.connection_name, defaults.connection_name);
+  EXPECT_EQ(r.params.qov_com_port, "COM3");
+  EXPECT_EQ(r.params.log_file_path, defaults.log_file_path);
+  EXPECT_EQ(r.params.program_ctrl_process_name, defaults.program_ctrl_process_name);
+  EXPECT_EQ(r.params.metrics_file_path, defaults.metrics_file_path);
+  EXPECT_EQ(r.params.check_addr[0], kDefaultCheckAddr);
+  EXPECT_EQ(r.params.program_ctrl_token_process, "expl\xC3\xB6rer.exe ~");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const bool named = std::count(r.control_character_values.begin(), r.control_character_values.end(),
+                                  std::string(c.name)) == 1;
+    EXPECT_EQ(named, !c.taken);
+    EXPECT_EQ(r.OriginOf(c.name), c.taken ? Origin::Set : Origin::ControlCharacter);
+  }
+  EXPECT_EQ(r.control_character_values.size(), std::size(cases) - 1);
+  EXPECT_TRUE(r.wrong_type_values.empty());
+  EXPECT_EQ(ControlCharacterMessage("connection_name"), "Invalid control character in 'connection_name', default kept");
 }
 
 }  // namespace

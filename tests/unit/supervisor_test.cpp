@@ -316,6 +316,19 @@ TEST_F(SupervisorTest, WrongTypesAreLoggedAfterStart) {
   EXPECT_EQ(texts[2], "Wait 10 min after start");
 }
 
+// A name that would carry a line break into the dial command line (and the
+// log) is not taken: the default (none) stays, and the log says why.
+TEST_F(SupervisorTest, ATextWithAControlCharacterIsLoggedAfterStartAndNeverUsed) {
+  Dword("connection_need_dial", 1);
+  Text("connection_name", "isp\r\n12/8/2026 4:50:12 PM - modem reset ok");
+  RunUntil(5000 + 300);
+  const auto texts = Texts();
+  ASSERT_GE(texts.size(), 2u);
+  EXPECT_EQ(texts[1], "Invalid control character in 'connection_name', default kept");
+  EXPECT_TRUE(dials_.empty());
+  for (const auto& t : texts) EXPECT_EQ(t.find('\n'), std::string::npos) << t;
+}
+
 TEST_F(SupervisorTest, DelayIsServedInFullAcrossThe32BitTickBoundary) {
   clock_.Set((platform::Tick{1} << 32) - 1000);
   const platform::Tick start = clock_.NowMs();
