@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/memory_registry.h"
+#include "support/journaled_registry.h"
 
 namespace qov::supervision {
 namespace {
@@ -67,6 +68,25 @@ TEST_F(ResetHistoryTest, DamagedStateCountsOnlyWhatItCanRead) {
   store->Set("last_reset_reported", "0");
   EXPECT_EQ(Restarted().CountLastDay(), 1);
   EXPECT_EQ(Restarted().TakeUnreported(), std::nullopt) << "no time stored: nothing to report";
+}
+
+// On Windows the state is the State key, whose writes the system keeps in
+// memory for a while: each value is flushed to the disk as it is written,
+// before the reset it records can come, and one that cannot be flushed is
+// a failed record, named with its value.
+TEST(RegistryStateStoreTest, EveryRecordedValueIsFlushedAndAFailedFlushIsAFailedRecord) {
+  test::JournaledRegistry registry;
+  auto store = platform::RegistryStateStore(registry);
+  ResetHistory history(*store, [] { return kStart; });
+  EXPECT_EQ(history.Record("r"), std::nullopt);
+  EXPECT_EQ(registry.journal, (std::vector<std::string>{"write reset_comp_times", "flush", "write last_reset_time",
+                                                        "flush", "write last_reset_reason", "flush",
+                                                        "write last_reset_reported", "flush"}));
+  registry.flushes_fail = true;
+  EXPECT_EQ(history.Record("r"), std::optional<std::string>("reset_comp_times: cannot flush the State key"));
+  std::string why;
+  EXPECT_FALSE(store->Set("last_reset_reported", "1", &why));
+  EXPECT_EQ(why, "cannot flush the State key");
 }
 
 }  // namespace
