@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -78,6 +79,46 @@ TEST(WatchedProcessTest, RunsUntilItEndsAndMissingProgramsGiveNothing) {
   for (int i = 0; i < 1000 && child->Running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_FALSE(child->Running());
   EXPECT_EQ(platform::StartWatchedProcess("/nonexistent/program"), nullptr);
+}
+
+// The service blocks its stop signals and ignores others; a program it
+// starts must not inherit either, or it could not be stopped or told of a
+// hang-up. Both ways of starting one are asked.
+TEST(WatchedProcessTest, ChildrenStartWithNoSignalBlockedOrIgnored) {
+  sigset_t term;
+  sigemptyset(&term);
+  sigaddset(&term, SIGTERM);
+  sigset_t old_mask;
+  ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &term, &old_mask), 0);
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  struct sigaction old_hup {};
+  struct sigaction old_usr2 {};
+  ::sigaction(SIGHUP, &ignore, &old_hup);
+  ::sigaction(SIGUSR2, &ignore, &old_usr2);
+
+  test::TempDir dir;
+  for (const bool watched : {false, true}) {
+    SCOPED_TRACE(watched ? "StartWatchedProcess" : "StartProcess");
+    const std::string out = dir.File(watched ? "watched" : "plain");
+    const std::string command = "/bin/sh -c \"grep -E '^Sig(Blk|Ign)' /proc/self/status >" + out + ".tmp && mv " +
+                                out + ".tmp " + out + "\"";
+    if (watched) {
+      EXPECT_NE(platform::StartWatchedProcess(command), nullptr);
+    } else {
+      EXPECT_TRUE(platform::StartProcess(command));
+    }
+    for (int i = 0; i < 1000 && !std::filesystem::exists(out); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::ifstream in(out);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n");
+  }
+
+  ::sigaction(SIGUSR2, &old_usr2, nullptr);
+  ::sigaction(SIGHUP, &old_hup, nullptr);
+  ::pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
 }
 
 }  // namespace
