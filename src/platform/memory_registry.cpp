@@ -65,8 +65,6 @@ class MemoryRegKey final : public RegKey {
     return Write(name, v);
   }
 
-  bool Flush() override { return true; }  // nothing below memory
-
  private:
   bool Write(const std::string& name, const RegValue& v) {
     std::lock_guard lock(reg_.mutex_);

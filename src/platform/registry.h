@@ -27,8 +27,9 @@ class RegKey {
   virtual bool WriteString(const std::string& name, const std::string& value) = 0;
   virtual bool WriteDword(const std::string& name, std::uint32_t value) = 0;
   // Puts the key's values on the disk now, rather than when the system next
-  // writes its registry out (a reset may come first).
-  virtual bool Flush() = 0;
+  // writes its registry out (a reset may come first). A key kept only in
+  // memory has nothing to put anywhere.
+  virtual bool Flush() { return true; }
 };
 
 class Registry {

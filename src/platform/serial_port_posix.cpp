@@ -165,7 +165,8 @@ class PosixSerialPort final : public SerialPort {
 
  private:
   bool Refused(int error) {
-    open_error_ = error == EBUSY ? "in use by another process" : std::error_code(error, std::generic_category()).message();
+    open_error_ =
+        error == EBUSY ? "in use by another process" : std::error_code(error, std::generic_category()).message();
     return false;
   }
   // The exclusive mode outlives this descriptor where another one keeps the

@@ -26,10 +26,10 @@ class ResetHistoryTest : public ::testing::Test {
 };
 
 TEST_F(ResetHistoryTest, CountsTheLastDayAcrossRestartsAndLetsOldResetsGo) {
-  Restarted().Record("11 failed cycles in a row, 3 modem resets");
+  EXPECT_EQ(Restarted().Record("11 failed cycles in a row, 3 modem resets"), std::nullopt);
   now += kHour;
   EXPECT_EQ(Restarted().CountLastDay(), 1);
-  Restarted().Record("again");
+  EXPECT_EQ(Restarted().Record("again"), std::nullopt);
   now += kDay - kHour - 1;  // one second before the first leaves the window
   EXPECT_EQ(Restarted().CountLastDay(), 2);
   now += 1;
@@ -42,7 +42,7 @@ TEST_F(ResetHistoryTest, CountsTheLastDayAcrossRestartsAndLetsOldResetsGo) {
 // still count (setting the clock back never unlocks the guard) and leave the
 // window a day after they were first seen so.
 TEST_F(ResetHistoryTest, AClockSetBackNeitherUnlocksNorLocksForGood) {
-  Restarted().Record("r");
+  EXPECT_EQ(Restarted().Record("r"), std::nullopt);
   now -= kDay;
   EXPECT_EQ(Restarted().CountLastDay(), 1);
   now += kDay - 1;
@@ -53,7 +53,7 @@ TEST_F(ResetHistoryTest, AClockSetBackNeitherUnlocksNorLocksForGood) {
 
 TEST_F(ResetHistoryTest, TheLastResetIsReportedOnceAtTheNextStart) {
   EXPECT_EQ(Restarted().TakeUnreported(), std::nullopt);
-  Restarted().Record("21 failed cycles in a row, 2 modem resets");
+  EXPECT_EQ(Restarted().Record("21 failed cycles in a row, 2 modem resets"), std::nullopt);
   now += 300;
   const auto report = Restarted().TakeUnreported();
   ASSERT_TRUE(report);
