@@ -19,6 +19,8 @@ const std::vector<EventInfo>& EventCatalogue() {
       {EventId::kComputerResetRequested, L::kError, "A computer reset was requested (%1)."},
       {EventId::kComputerResetSuppressed, L::kWarning,
        "A computer reset was due but not sent: %1 were sent in the last 24 hours."},
+      {EventId::kResetRecordFailed, L::kError,
+       "A computer reset could not be recorded (%1): the reboot-loop guard may not count it."},
   };
   return catalogue;
 }

@@ -22,6 +22,7 @@ enum class EventId : std::uint32_t {
   kModemResetRequested = 1300,
   kComputerResetRequested = 1301,
   kComputerResetSuppressed = 1302,
+  kResetRecordFailed = 1303,
 };
 
 enum class EventLevel { kInformation, kWarning, kError };

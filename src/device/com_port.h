@@ -21,6 +21,8 @@ class TComPort {
   TComPort& operator=(const TComPort&) = delete;
 
   bool Open(std::int32_t baud, const std::string& device_path);
+  // Why the last Open failed, where the system said; empty otherwise.
+  std::string OpenError() const { return port_->OpenError(); }
   void Close();
   std::int32_t Read(std::uint8_t* buffer, std::int32_t count);
   std::int32_t Write(const std::uint8_t* buffer, std::int32_t count);

@@ -76,6 +76,7 @@ void TQOVControlThread::BringDeviceUp() {
   const std::string& name = ctx_.params.qov_com_port;
   if (!OpenDevicePort()) {
     ctx_.log.Write("QOV COM port open fail (" + name + ")");
+    if (!open_error_.empty()) ctx_.log.Write("QOV COM port open fail reason: " + open_error_);
     ReportTrouble(config::EventId::kDeviceNotFound, "port open fail");
     return;
   }
@@ -183,6 +184,7 @@ void TQOVControlThread::ReportTrouble(config::EventId id, const std::string& rea
 
 bool TQOVControlThread::OpenDevicePort() {
   const std::string& name = ctx_.params.qov_com_port;
+  open_error_.clear();
   if (!ctx_.port_present(name)) {
     WaitSeconds(kOpenRetryWaitS);
     return false;
@@ -198,6 +200,7 @@ bool TQOVControlThread::OpenDevicePort() {
       receiver_ = std::move(fresh);
       return true;
     }
+    open_error_ = ctx_.port.OpenError();
     WaitSeconds(kOpenRetryWaitS);
   }
   WaitSeconds(kOpenRetryWaitS);

@@ -95,6 +95,8 @@ class TQOVControlThread final : public platform::WorkerThread {
   // From the first timer start sent until a timer stop is acknowledged.
   bool timer_may_run_ = false;
   bool trouble_reported_ = false;
+  // Why the last OpenDevicePort failed, where the system said.
+  std::string open_error_;
   platform::Tick next_life_tick_ = 0;
   PendingRequest modem_pending_{modem_reset_request, "modem reset dropped", std::nullopt};
   PendingRequest pc_pending_{pc_reset_request, "reset pc dropped", std::nullopt};

@@ -19,6 +19,7 @@ Snapshot TakeSnapshot(const Metrics& m, platform::Tick now, bool up) {
   s.computer_resets = m.computer_resets.load(r);
   s.start_time_s = m.start_time_s.load(r);
   s.log_write_failures = m.log_write_failures.load(r);
+  s.state_write_failures = m.state_write_failures.load(r);
   return s;
 }
 

@@ -30,6 +30,7 @@ struct Metrics {
   Counter computer_resets{0};
   Counter log_write_failures{0};
   std::atomic<std::int64_t> start_time_s{0};
+  Counter state_write_failures{0};
 };
 
 // The hooks take a pointer that is null where no metrics are kept (tests, tools).
@@ -60,6 +61,7 @@ struct Snapshot {
   std::uint64_t computer_resets = 0;
   std::int64_t start_time_s = 0;
   std::uint64_t log_write_failures = 0;
+  std::uint64_t state_write_failures = 0;
 };
 
 Snapshot TakeSnapshot(const Metrics& m, platform::Tick now, bool up);

@@ -71,6 +71,9 @@ std::string FormatMetrics(const Snapshot& s) {
   e.Sample("qov_start_time_seconds", "", to_string(s.start_time_s));
   e.Family("qov_log_write_failures_total", "counter", "Log lines that could not be written to the log file.");
   e.Sample("qov_log_write_failures_total", "", to_string(s.log_write_failures));
+  e.Family("qov_state_write_failures_total", "counter",
+           "Computer resets whose record (the reboot-loop guard's count) could not be stored for good.");
+  e.Sample("qov_state_write_failures_total", "", to_string(s.state_write_failures));
   return e.Take();
 }
 

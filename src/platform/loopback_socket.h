@@ -24,6 +24,8 @@ class LoopbackSocket {
   int Receive(char* buffer, int size);
   // Sends `data` and shuts the sending side down.
   void SendAndShutdown(const std::string& data);
+  // Sends `data`, keeping the sending side open; false when it did not go out.
+  bool Send(const std::string& data);
 
   explicit operator bool() const { return handle_ != kNone; }
 

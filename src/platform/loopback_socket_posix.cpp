@@ -51,6 +51,10 @@ void LoopbackSocket::SendAndShutdown(const std::string& data) {
   ::shutdown(static_cast<int>(handle_), SHUT_WR);
 }
 
+bool LoopbackSocket::Send(const std::string& data) {
+  return ::send(static_cast<int>(handle_), data.data(), data.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(data.size());
+}
+
 void LoopbackSocket::StartLibrary() {}
 void LoopbackSocket::StopLibrary() {}
 

@@ -51,6 +51,10 @@ void LoopbackSocket::SendAndShutdown(const std::string& data) {
   ::shutdown(AsSocket(handle_), SD_SEND);
 }
 
+bool LoopbackSocket::Send(const std::string& data) {
+  return ::send(AsSocket(handle_), data.data(), static_cast<int>(data.size()), 0) == static_cast<int>(data.size());
+}
+
 void LoopbackSocket::StartLibrary() {
   WSADATA data{};
   ::WSAStartup(0x0202, &data);

@@ -29,8 +29,10 @@ Ipv4Address ResolveHost(const std::string& host);
 ProbeOutcome IcmpEcho(const std::string& host, std::uint32_t timeout_ms);
 
 // GETs `url` (no cache, redirects followed, body not read): kNone with the
-// final status code as text when a response came. `timeout_ms` bounds the
-// send and each receive, and the connect where the system honours it.
+// final status code as text once a response's head has come whole.
+// `timeout_ms` bounds the whole probe (a server that sends a byte now and
+// then fails it as a time-out), and also the send and each receive, and the
+// connect where the system honours it.
 ProbeOutcome HttpGet(const std::string& url, std::uint32_t timeout_ms);
 
 }  // namespace qov::platform

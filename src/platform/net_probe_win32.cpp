@@ -1,6 +1,9 @@
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
+#include <memory>
 
 #include "platform/net_probe.h"
 #include "platform/win32.h"
@@ -97,6 +100,44 @@ ProbeOutcome FailedWithInternetError(DWORD error, bool waited_whole_timeout) {
   }
 }
 
+// What an asynchronous request and its status callbacks share. The request
+// handle holds one reference from its creation until the system says it is
+// closing (which may come after the probe has given up on it), the probe
+// another: the last one frees it.
+struct PendingRequest {
+  UniqueHandle done{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+  // Written by the callback before `done` is set.
+  DWORD error = ERROR_SUCCESS;
+  std::atomic<int> references{1};
+
+  void AddRef() { references.fetch_add(1); }
+  void Release() {
+    if (references.fetch_sub(1) == 1) delete this;
+  }
+};
+
+// The probe's own reference, given back when it leaves.
+struct ReleasePending {
+  void operator()(PendingRequest* p) const { p->Release(); }
+};
+using CallbackRef = std::unique_ptr<PendingRequest, ReleasePending>;
+
+void CALLBACK RequestCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD) {
+  auto* pending = reinterpret_cast<PendingRequest*>(context);
+  if (!pending) return;  // a handle without a context: the connection
+  if (status == INTERNET_STATUS_REQUEST_COMPLETE) {
+    const auto* result = static_cast<const INTERNET_ASYNC_RESULT*>(info);
+    if (!result) {
+      pending->error = ERROR_INTERNET_INTERNAL_ERROR;
+    } else {
+      pending->error = result->dwResult ? ERROR_SUCCESS : result->dwError;
+    }
+    ::SetEvent(pending->done.get());
+  } else if (status == INTERNET_STATUS_HANDLE_CLOSING) {
+    pending->Release();
+  }
+}
+
 }  // namespace
 
 Ipv4Address ResolveHost(const std::string& host) {
@@ -131,8 +172,21 @@ ProbeOutcome IcmpEcho(const std::string& host, std::uint32_t timeout_ms) {
 }
 
 ProbeOutcome HttpGet(const std::string& url, std::uint32_t timeout_ms) {
-  UniqueInternet session(::InternetOpenA("InetURL:/1.0", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  // One bound for the whole probe: WinInet's own time-outs bound each send
+  // and receive, so a server that sends a byte now and then would hold a
+  // blocking request for good.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  const auto ms_left = [deadline] {
+    using std::chrono::milliseconds;
+    const auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
+    return static_cast<DWORD>(std::max<std::int64_t>(left.count(), 0));
+  };
+  const CallbackRef pending(new PendingRequest());
+  if (!pending->done) return Failed(ProbeFault::kSystemError, ::GetLastError());
+  UniqueInternet session(
+      ::InternetOpenA("InetURL:/1.0", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC));
   if (!session) return Failed(ProbeFault::kSystemError, ::GetLastError());
+  ::InternetSetStatusCallbackA(session.get(), RequestCallback);
 
   char host[INTERNET_MAX_HOST_NAME_LENGTH + 1] = {};
   char path[INTERNET_MAX_PATH_LENGTH + 1] = {};
@@ -152,25 +206,44 @@ ProbeOutcome HttpGet(const std::string& url, std::uint32_t timeout_ms) {
 
   // InternetOpenUrlA would hang for good on a server that never answers: the
   // connect and request handles are the ones whose time-outs take effect.
+  // No context on the connection: only the request's callbacks are wanted.
   UniqueInternet connection(
       ::InternetConnectA(session.get(), host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection) return FailedWithInternetError(::GetLastError(), false);
-  SetTimeouts(connection.get(), timeout_ms);
+  SetTimeouts(connection.get(), ms_left());
   const std::string object = std::string(path[0] ? path : "/") + extra;
   DWORD flags = INTERNET_FLAG_RELOAD;
   if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
-  UniqueInternet request(
-      ::HttpOpenRequestA(connection.get(), "GET", object.c_str(), nullptr, nullptr, nullptr, flags, 0));
-  if (!request) return FailedWithInternetError(::GetLastError(), false);
-  SetTimeouts(request.get(), timeout_ms);
-  const auto sent_at = std::chrono::steady_clock::now();
-  if (!::HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0)) {
+  // The request's callbacks share the state until its handle has closed.
+  pending->AddRef();
+  UniqueInternet request(::HttpOpenRequestA(connection.get(), "GET", object.c_str(), nullptr, nullptr, nullptr, flags,
+                                            reinterpret_cast<DWORD_PTR>(pending.get())));
+  if (!request) {
     const DWORD error = ::GetLastError();
+    pending->Release();
+    return FailedWithInternetError(error, false);
+  }
+  SetTimeouts(request.get(), ms_left());
+  const auto sent_at = std::chrono::steady_clock::now();
+  DWORD error = ERROR_SUCCESS;
+  if (!::HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0)) {
+    error = ::GetLastError();
+    if (error == ERROR_IO_PENDING) {
+      // Left at the bound: closing the request ends it, or, where the system
+      // goes on with it, lets it finish alone, on its own references.
+      if (::WaitForSingleObject(pending->done.get(), ms_left()) != WAIT_OBJECT_0) {
+        return Failed(ProbeFault::kTimedOut);
+      }
+      error = pending->error;
+    }
+  }
+  if (error != ERROR_SUCCESS) {
     // A tenth off for the coarse tick: an abort that early is no time-out.
     const bool waited = std::chrono::steady_clock::now() - sent_at >= std::chrono::milliseconds(timeout_ms) * 9 / 10;
     return FailedWithInternetError(error, waited);
   }
 
+  // The response head has come whole: the send completes only then.
   char status[10] = {};
   DWORD length = sizeof status;
   DWORD index = 0;

@@ -45,6 +45,39 @@ class PosixChildProcess final : public ChildProcess {
   pid_t pid_;
 };
 
+// The service blocks its stop signals and ignores some others, and a child
+// would inherit both: a dial program that cannot be stopped or told of a
+// hang-up. Each child starts with nothing blocked and every disposition at
+// its default.
+class CleanSignals {
+ public:
+  CleanSignals() {
+    initialised_ = ::posix_spawnattr_init(&attr_) == 0;
+    if (!initialised_) return;
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t all;
+    sigemptyset(&all);
+    for (int sig = 1; sig < NSIG; ++sig) {
+      // The C library refuses its own internal signals here; that is fine.
+      if (sig != SIGKILL && sig != SIGSTOP) sigaddset(&all, sig);
+    }
+    ok_ = ::posix_spawnattr_setsigmask(&attr_, &none) == 0 && ::posix_spawnattr_setsigdefault(&attr_, &all) == 0 &&
+          ::posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) == 0;
+  }
+  ~CleanSignals() {
+    if (initialised_) ::posix_spawnattr_destroy(&attr_);
+  }
+  CleanSignals(const CleanSignals&) = delete;
+  CleanSignals& operator=(const CleanSignals&) = delete;
+  const posix_spawnattr_t* get() const { return ok_ ? &attr_ : nullptr; }
+
+ private:
+  posix_spawnattr_t attr_{};
+  bool initialised_ = false;
+  bool ok_ = false;
+};
+
 bool Spawn(const std::string& command_line, pid_t& pid) {
   // Words are split as on Windows and passed as arguments; no shell sees them.
   std::vector<std::string> words = SplitCommandLine(command_line);
@@ -53,7 +86,9 @@ bool Spawn(const std::string& command_line, pid_t& pid) {
   for (auto& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
   IgnoreChildExits();
-  return posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0;
+  const CleanSignals signals;
+  if (!signals.get()) return false;
+  return posix_spawnp(&pid, argv[0], nullptr, signals.get(), argv.data(), environ) == 0;
 }
 
 }  // namespace

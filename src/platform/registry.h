@@ -26,6 +26,10 @@ class RegKey {
   virtual std::vector<std::string> ValueNames() = 0;
   virtual bool WriteString(const std::string& name, const std::string& value) = 0;
   virtual bool WriteDword(const std::string& name, std::uint32_t value) = 0;
+  // Puts the key's values on the disk now, rather than when the system next
+  // writes its registry out (a reset may come first). A key kept only in
+  // memory has nothing to put anywhere.
+  virtual bool Flush() { return true; }
 };
 
 class Registry {

@@ -75,6 +75,8 @@ class Win32RegKey final : public RegKey {
                             sizeof v) == ERROR_SUCCESS;
   }
 
+  bool Flush() override { return ::RegFlushKey(key_.get()) == ERROR_SUCCESS; }
+
  private:
   UniqueRegKey key_;
 };

@@ -19,6 +19,9 @@ class SerialPort {
   // True when the port opened and its line settings were accepted; a port
   // that refused its settings is closed again.
   virtual bool Open(std::int32_t baud, const std::string& device_path) = 0;
+  // Why the last Open failed, where the system said ("in use by another
+  // process", ...); empty otherwise.
+  virtual std::string OpenError() const { return {}; }
   virtual void Close() = 0;
   virtual bool IsOpen() const = 0;
   // Bytes read (0 on time-out), or -2 when the read fails. Only called while open.

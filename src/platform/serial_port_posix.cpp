@@ -1,11 +1,15 @@
 // termios backend: raw 8N1 on a non-blocking descriptor, with reads paced by
 // poll() to give the same time-outs as the Windows port (50 ms between bytes,
 // 100 + 5 x N ms in all) and writes bounded by the write time-out. A pipe
-// polled beside the port lets another thread end a read at once.
+// polled beside the port lets another thread end a read at once. The port
+// is held exclusively, as Windows opens it: no other process (another
+// service, a modem manager, a terminal program) may use it meanwhile.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
@@ -13,6 +17,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <string>
+#include <system_error>
 
 #include "platform/posix_fd.h"
 #include "platform/serial_port.h"
@@ -60,10 +66,20 @@ class PosixSerialPort final : public SerialPort {
     while (wake_read_ && ::read(wake_read_.get(), drain, sizeof drain) > 0) {
     }
     UniqueFd fd(::open(device_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (!fd) return false;
+    if (!fd) return Refused(errno);
+    // The lock is the one other well-behaved programs take and honour; the
+    // tty's exclusive mode turns away the opens of any other non-root one.
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+      return Refused(errno == EWOULDBLOCK ? EBUSY : errno);
+    }
+    if (::ioctl(fd.get(), TIOCEXCL) != 0) return Refused(errno);
+    open_error_.clear();
     termios tio{};
     speed_t speed{};
-    if (::tcgetattr(fd.get(), &tio) != 0 || !BaudToSpeed(baud, speed)) return false;
+    if (::tcgetattr(fd.get(), &tio) != 0 || !BaudToSpeed(baud, speed)) {
+      Release(fd.get());
+      return false;
+    }
     ::cfmakeraw(&tio);
     tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
     tio.c_cflag |= CS8 | CLOCAL | CREAD;
@@ -72,13 +88,20 @@ class PosixSerialPort final : public SerialPort {
     tio.c_cc[VTIME] = 0;
     ::cfsetispeed(&tio, speed);
     ::cfsetospeed(&tio, speed);
-    if (::tcsetattr(fd.get(), TCSANOW, &tio) != 0) return false;
+    if (::tcsetattr(fd.get(), TCSANOW, &tio) != 0) {
+      Release(fd.get());
+      return false;
+    }
     ::tcflush(fd.get(), TCIOFLUSH);
     fd_ = std::move(fd);
     return true;
   }
 
-  void Close() override { fd_.reset(); }
+  void Close() override {
+    if (fd_) Release(fd_.get());
+    fd_.reset();
+  }
+  std::string OpenError() const override { return open_error_; }
   bool IsOpen() const override { return static_cast<bool>(fd_); }
 
   std::int32_t Read(std::uint8_t* buffer, std::int32_t count) override {
@@ -141,7 +164,18 @@ class PosixSerialPort final : public SerialPort {
   }
 
  private:
+  bool Refused(int error) {
+    open_error_ =
+        error == EBUSY ? "in use by another process" : std::error_code(error, std::generic_category()).message();
+    return false;
+  }
+  // The exclusive mode outlives this descriptor where another one keeps the
+  // tty open (a pty's other side); the lock goes with the descriptor.
+  static void Release(int fd) { ::ioctl(fd, TIOCNXCL); }
+
   UniqueFd fd_;
+  // Why the last Open failed before the line settings; only Open writes it.
+  std::string open_error_;
   // Written by InterruptRead on any thread; cleared by Open.
   std::atomic<bool> interrupted_{false};
   UniqueFd wake_read_;

@@ -13,9 +13,17 @@ class RegistryStore final : public StateStore {
     if (!value || value->type != RegValue::Type::String) return std::nullopt;
     return value->text;
   }
-  bool Set(const std::string& name, const std::string& value) override {
+  using StateStore::Set;
+  // Flushed at once: the value written just before a computer reset must
+  // outlive it, and the system writes its registry out only now and then.
+  bool Set(const std::string& name, const std::string& value, std::string* why) override {
     auto key = registry_.Open(kStateKey, true);
-    return key && key->WriteString(name, value);
+    const char* failed = !key                             ? "cannot open the State key"
+                         : !key->WriteString(name, value) ? "cannot write the value"
+                         : !key->Flush()                  ? "cannot flush the State key"
+                                                          : nullptr;
+    if (failed && why) *why = failed;
+    return !failed;
   }
 
  private:

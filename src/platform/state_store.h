@@ -14,8 +14,10 @@ class StateStore {
  public:
   virtual ~StateStore() = default;
   virtual std::optional<std::string> Get(const std::string& name) = 0;
-  // True when the value is stored for good (flushed, where that applies).
-  virtual bool Set(const std::string& name, const std::string& value) = 0;
+  // True when the value is stored for good (on the disk, not only in a
+  // cache); otherwise `why`, when given, says what failed.
+  virtual bool Set(const std::string& name, const std::string& value, std::string* why) = 0;
+  bool Set(const std::string& name, const std::string& value) { return Set(name, value, nullptr); }
 };
 
 // The service's State key, "\Software\Vopa\QOV Lumo\State", in `registry`.
@@ -27,7 +29,8 @@ std::unique_ptr<StateStore> RegistryStateStore(Registry& registry);
 StateStore& SystemStateStore();
 
 #ifndef _WIN32
-// The Linux form: the file "state" in `dir`, made when first written.
+// The Linux form: the file "state" in `dir`, made when first written, never
+// read or written through a symbolic link.
 std::unique_ptr<StateStore> FileStateStore(std::string dir);
 #endif
 

@@ -161,9 +161,12 @@ int PrepareLaunch(uid_t uid, const std::string& command_line, Launch& out) {
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);  // the service's threads block its stop signals
+  // Whatever the service ignores, the program starts with every default.
   struct sigaction dfl {};
   dfl.sa_handler = SIG_DFL;
-  for (int sig : {SIGHUP, SIGCHLD, SIGPIPE, SIGINT, SIGTERM}) sigaction(sig, &dfl, nullptr);
+  for (int sig = 1; sig < NSIG; ++sig) {
+    if (sig != SIGKILL && sig != SIGSTOP) sigaction(sig, &dfl, nullptr);
+  }
   const bool switch_user = ::geteuid() != l.uid;
   if (switch_user && (setgroups(l.groups.size(), l.groups.data()) != 0 || setgid(l.gid) != 0 || setuid(l.uid) != 0)) {
     const int e = errno;

@@ -147,7 +147,13 @@ void TOSMonitorThread::RequestComputerReset() {
   }
   // Stored and reported before the command can go out: the reset ends this run.
   const std::string reason = EscalationReason();
-  if (ctx_.history) ctx_.history->Record(reason);
+  // A record that did not reach the disk is told, and the reset goes out
+  // all the same: the link is down either way.
+  if (const auto failure = ctx_.history ? ctx_.history->Record(reason) : std::nullopt) {
+    ctx_.log.Write("reset history write fail: " + *failure);
+    config::Report(ctx_.events, config::EventId::kResetRecordFailed, {*failure});
+    metrics::Count(ctx_.metrics, &metrics::Metrics::state_write_failures);
+  }
   config::Report(ctx_.events, config::EventId::kComputerResetRequested, {reason});
   // Counted by the control thread once the board took it.
   ctx_.control->pc_reset_request = true;

@@ -38,10 +38,16 @@ std::vector<std::int64_t> ResetHistory::LoadTimes() {
   return times;
 }
 
-void ResetHistory::StoreTimes(const std::vector<std::int64_t>& times) {
+std::optional<std::string> ResetHistory::Store(const char* name, const std::string& value) {
+  std::string why;
+  if (store_.Set(name, value, &why)) return std::nullopt;
+  return std::string(name) + ": " + why;
+}
+
+std::optional<std::string> ResetHistory::StoreTimes(const std::vector<std::int64_t>& times) {
   std::string text;
   for (const std::int64_t t : times) text += (text.empty() ? "" : ",") + std::to_string(t);
-  store_.Set(kTimes, text);
+  return Store(kTimes, text);
 }
 
 int ResetHistory::CountLastDay() {
@@ -59,20 +65,26 @@ int ResetHistory::CountLastDay() {
       changed = true;
     }
   }
-  if (changed) StoreTimes(kept);
+  // A failed trim is retried by the next count or record.
+  if (changed) (void)StoreTimes(kept);
   return static_cast<int>(kept.size());
 }
 
-void ResetHistory::Record(const std::string& reason) {
+std::optional<std::string> ResetHistory::Record(const std::string& reason) {
   CountLastDay();  // drops what has left the window
   std::vector<std::int64_t> times = LoadTimes();
   const std::int64_t now = utc_now_();
   times.push_back(now);
   if (times.size() > kMaxTimes) times.erase(times.begin(), times.end() - kMaxTimes);
-  StoreTimes(times);
-  store_.Set(kLastTime, std::to_string(now));
-  store_.Set(kLastReason, reason);
-  store_.Set(kLastReported, "0");
+  // Every value is tried, the guard's count first; the first failure is told.
+  std::optional<std::string> failure = StoreTimes(times);
+  for (const auto& [name, value] : {std::pair<const char*, std::string>{kLastTime, std::to_string(now)},
+                                    {kLastReason, reason},
+                                    {kLastReported, "0"}}) {
+    auto failed = Store(name, value);
+    if (!failure) failure = std::move(failed);
+  }
+  return failure;
 }
 
 std::optional<ResetRecord> ResetHistory::TakeUnreported() {

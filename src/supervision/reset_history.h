@@ -31,14 +31,18 @@ class ResetHistory {
   // and so stays counted for a full day from here; a clock set forward by
   // more than a day lets the old resets go, as that day's passing would.
   int CountLastDay();
-  // Stores a computer reset that goes out now, and why.
-  void Record(const std::string& reason);
+  // Stores a computer reset that goes out now, and why, on the disk before
+  // it returns. Nothing when it is stored, else what could not be (the
+  // guard may then not count this reset after it).
+  [[nodiscard]] std::optional<std::string> Record(const std::string& reason);
   // The last computer reset, once: the first call after Record gives it.
   std::optional<ResetRecord> TakeUnreported();
 
  private:
   std::vector<std::int64_t> LoadTimes();
-  void StoreTimes(const std::vector<std::int64_t>& times);
+  // Nothing when stored, else why not.
+  std::optional<std::string> StoreTimes(const std::vector<std::int64_t>& times);
+  std::optional<std::string> Store(const char* name, const std::string& value);
 
   platform::StateStore& store_;
   std::function<std::int64_t()> utc_now_;

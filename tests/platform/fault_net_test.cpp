@@ -17,6 +17,8 @@
 //   (an SSH banner and a body without a status line:
 //   see fault_net_posix_test.cpp / fault_net_win32_test.cpp)
 //   256 KiB of bytes without a line end                 fails
+//   the answer sent a byte every 2 s (whole, or after   fails at its time-out, which bounds the
+//   the status line at once)                            whole probe, not each receive
 //   ICMP to a name that cannot be resolved (a label     fails, with nothing sent
 //   over 63 characters, a 64 KiB name, empty labels)
 #include <gtest/gtest.h>
@@ -24,6 +26,7 @@
 #include <atomic>
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/net_probe.h"
@@ -88,6 +91,31 @@ TEST(NetFaultTest, HostileHttpServersFailTheProbeWithinItsTimeOut) {
     if (row.waits_timeout) {
       EXPECT_GE(took, std::chrono::milliseconds(kTimeoutMs) - std::chrono::milliseconds(100));
     }
+  }
+}
+
+// No single receive ever waits its time-out on a server that sends a byte
+// every 2 s: only the probe's one bound for the whole ends it, as a
+// time-out, and a status line already read is no answer while the rest of
+// the head is still coming.
+TEST(NetFaultTest, AServerThatDripsItsAnswerFailsAtTheProbesTotalBound) {
+  const std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+  const std::vector<std::pair<const char*, std::size_t>> rows = {
+      {"every byte dripped", 0},
+      {"the status line at once, the headers dripped", std::string("HTTP/1.1 200 OK\r\n").size()},
+  };
+  supervision::NetProbes probes(kTimeoutMs);
+  const std::atomic<bool> never{false};
+  for (const auto& [fault, at_once] : rows) {
+    SCOPED_TRACE(fault);
+    HostileHttpServer server(Behaviour::kDrip, reply, at_once);
+    const auto start = Steady::now();
+    const supervision::ProbeResult result = probes.Http(server.Target("/check"), never);
+    const auto took = Steady::now() - start;
+    EXPECT_FALSE(result.answered);
+    EXPECT_EQ(result.reason, "timed out after 3 s");
+    EXPECT_GE(took, std::chrono::milliseconds(kTimeoutMs) - std::chrono::milliseconds(100));
+    EXPECT_LT(took, kBound);
   }
 }
 

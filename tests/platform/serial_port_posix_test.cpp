@@ -6,6 +6,9 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,8 +19,10 @@
 #include "device/com_port.h"
 #include "device/link_protocol.h"
 #include "device/receive_thread.h"
+#include "platform/posix_fd.h"
 #include "platform/serial_port.h"
 #include "support/device_sim_process.h"
+#include "support/pty_device.h"
 
 namespace qov::device {
 namespace {
@@ -174,6 +179,50 @@ TEST(PosixPort, ClosedPortAndRefusedOpens) {
   EXPECT_EQ(port.Write(buf, 4), -1);
   port.Close();
   port.Close();
+}
+
+// The port is held exclusively while open, as Windows holds it: a second
+// open of it fails with its reason, another program that asks for the lock
+// first keeps the port from us, and a close frees it for the next open.
+TEST(PosixPort, APortIsHeldExclusivelyUntilItIsClosed) {
+  test::PtyDevice device;
+  ASSERT_TRUE(device.ok());
+  const std::string path = device.SlavePath();
+  // A look at the tty beside the port, for its exclusive mode.
+  const platform::UniqueFd watcher(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  ASSERT_TRUE(watcher);
+  const auto exclusive = [&] {
+    int on = -1;
+    return ::ioctl(watcher.get(), TIOCGEXCL, &on) == 0 && on == 1;
+  };
+
+  auto first = platform::MakeSystemSerialPort();
+  auto second = platform::MakeSystemSerialPort();
+  ASSERT_TRUE(first->Open(9600, path));
+  EXPECT_TRUE(exclusive());
+  EXPECT_FALSE(second->Open(9600, path)) << "opened while the first holds it";
+  EXPECT_EQ(second->OpenError(), "in use by another process");
+  EXPECT_FALSE(second->IsOpen());
+  {
+    // Only root gets past the exclusive mode; then the lock turns it away.
+    const platform::UniqueFd other(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (other) {
+      EXPECT_NE(::flock(other.get(), LOCK_EX | LOCK_NB), 0) << "another program's lock is granted beside ours";
+    } else {
+      EXPECT_EQ(errno, EBUSY);
+    }
+  }
+  first->Close();
+  EXPECT_FALSE(exclusive()) << "the exclusive mode outlives the close";
+  ASSERT_TRUE(second->Open(9600, path)) << second->OpenError();
+  EXPECT_EQ(second->OpenError(), "");
+  second->Close();
+
+  // Another program that holds the lock first keeps the port from us.
+  const platform::UniqueFd holder(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  ASSERT_EQ(::flock(holder.get(), LOCK_EX | LOCK_NB), 0);
+  EXPECT_FALSE(first->Open(9600, path));
+  EXPECT_EQ(first->OpenError(), "in use by another process");
 }
 
 TEST(PosixPort, PseudoTerminalsCountAsListedPorts) {

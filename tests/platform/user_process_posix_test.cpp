@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -78,6 +79,57 @@ TEST(WatchedProcessTest, RunsUntilItEndsAndMissingProgramsGiveNothing) {
   for (int i = 0; i < 1000 && child->Running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_FALSE(child->Running());
   EXPECT_EQ(platform::StartWatchedProcess("/nonexistent/program"), nullptr);
+}
+
+// The service blocks its stop signals and ignores others; a program it
+// starts must not inherit either, or it could not be stopped or told of a
+// hang-up. Both ways of starting one are asked.
+TEST(WatchedProcessTest, ChildrenStartWithNoSignalBlockedOrIgnored) {
+  sigset_t term;
+  sigemptyset(&term);
+  sigaddset(&term, SIGTERM);
+  sigset_t old_mask;
+  ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &term, &old_mask), 0);
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  struct sigaction old_hup {};
+  struct sigaction old_usr2 {};
+  ::sigaction(SIGHUP, &ignore, &old_hup);
+  ::sigaction(SIGUSR2, &ignore, &old_usr2);
+
+  test::TempDir dir;
+  for (const bool watched : {false, true}) {
+    SCOPED_TRACE(watched ? "StartWatchedProcess" : "StartProcess");
+    const std::string out = dir.File(watched ? "watched" : "plain");
+    const std::string command = "/bin/sh -c \"grep -E '^Sig(Blk|Ign)' /proc/self/status >" + out + ".tmp && mv " +
+                                out + ".tmp " + out + "\"";
+    if (watched) {
+      EXPECT_NE(platform::StartWatchedProcess(command), nullptr);
+    } else {
+      EXPECT_TRUE(platform::StartProcess(command));
+    }
+    for (int i = 0; i < 1000 && !std::filesystem::exists(out); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::ifstream in(out);
+    std::string blocked, ignored;
+    in >> blocked >> blocked >> ignored >> ignored;  // "SigBlk:\t<hex>\nSigIgn:\t<hex>"
+    EXPECT_EQ(blocked, "0000000000000000");
+    // The C library's own signals, which no program may use, are the only
+    // ones its spawn leaves ignored.
+    const unsigned long long ignored_bits = std::stoull(ignored.empty() ? "0" : ignored, nullptr, 16);
+    for (int sig = 1; sig < 64; ++sig) {
+      sigset_t probe;
+      sigemptyset(&probe);
+      if (ignored_bits >> (sig - 1) & 1) {
+        EXPECT_NE(sigaddset(&probe, sig), 0) << "signal " << sig << " ignored";
+      }
+    }
+  }
+
+  ::sigaction(SIGUSR2, &old_usr2, nullptr);
+  ::sigaction(SIGHUP, &old_hup, nullptr);
+  ::pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
 }
 
 }  // namespace

@@ -1,11 +1,14 @@
 // A TCP server on 127.0.0.1 that misbehaves on purpose, for the probe fault
 // tests: it holds connections unanswered, closes them at once, or answers
 // with whatever bytes it is given (an endless status line, a mountain of
-// headers, half a line, something that is not HTTP). One connection at a
-// time, on its own thread; portable over LoopbackSocket.
+// headers, half a line, something that is not HTTP), or drips them out a
+// byte at a time. One connection at a time, on its own thread; portable over
+// LoopbackSocket.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -22,10 +25,13 @@ class HostileHttpServer {
     kHold,         // reads the request, never answers, keeps the connection
     kCloseAtOnce,  // closes each connection as soon as it is accepted, unread
     kReply,        // reads the request head, sends `reply`, shuts down its side
+    kDrip,         // reads the request head, sends the first `at_once` bytes of `reply`, then the
+                   // rest a byte every kDripMs; keeps the connection
   };
+  static constexpr int kDripMs = 2000;
 
-  explicit HostileHttpServer(Behaviour behaviour, std::string reply = "")
-      : behaviour_(behaviour), reply_(std::move(reply)) {
+  explicit HostileHttpServer(Behaviour behaviour, std::string reply = "", std::size_t at_once = 0)
+      : behaviour_(behaviour), reply_(std::move(reply)), at_once_(at_once) {
     platform::LoopbackSocket::StartLibrary();
     listener_ = platform::LoopbackSocket::Listen(port_);
     thread_ = std::thread([this] { Serve(); });
@@ -58,12 +64,30 @@ class HostileHttpServer {
         held_.push_back(std::move(client));
         continue;
       }
+      if (behaviour_ == Behaviour::kDrip) {
+        Drip(client);
+        continue;
+      }
       client.SendAndShutdown(reply_);
       // Let the client read what it wants and close first.
       char buf[4096];
       while (!stop_ && client.Readable(200) && client.Receive(buf, sizeof buf) > 0) {
       }
     }
+  }
+
+  // Each byte goes out alone, the next one kDripMs later, until the reply
+  // is out, the client has gone, or the server stops.
+  void Drip(platform::LoopbackSocket& client) {
+    const std::size_t first = std::min(at_once_, reply_.size());
+    if (first > 0 && !client.Send(reply_.substr(0, first))) return;
+    for (std::size_t sent = first; !stop_ && sent < reply_.size(); ++sent) {
+      if (!client.Send(reply_.substr(sent, 1))) return;
+      for (int waited = 0; !stop_ && waited < kDripMs; waited += 20) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+    }
+    while (!stop_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
 
   static void ReadHead(platform::LoopbackSocket& client) {
@@ -78,6 +102,7 @@ class HostileHttpServer {
 
   Behaviour behaviour_;
   std::string reply_;
+  std::size_t at_once_;
   platform::LoopbackSocket listener_;
   std::uint16_t port_ = 0;
   std::atomic<bool> stop_{false};

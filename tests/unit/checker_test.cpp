@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/memory_registry.h"
+#include "support/failing_state_store.h"
 #include "support/fake_clock.h"
 #include "support/fake_probes.h"
 #include "support/fake_serial_port.h"
@@ -31,7 +32,7 @@ class CheckerTest : public ::testing::Test {
     const Tick end = clock.NowMs() + ms;
     TOSMonitorThread checker(CheckerContext{clock, log, params, flags, with_control ? &control : nullptr, probes,
                                             [this](const std::atomic<bool>&) { program_steps.push_back(clock.NowMs()); },
-                                            history, events});
+                                            history, events, metrics});
     clock.OnSleep([&](Tick now) {
       if (control.modem_reset_request.exchange(false)) modem_resets.push_back(Cycles());
       if (control.pc_reset_request.exchange(false)) pc_resets.push_back(Cycles());
@@ -61,6 +62,7 @@ class CheckerTest : public ::testing::Test {
   bool with_control = true;
   ResetHistory* history = nullptr;
   config::Events* events = nullptr;
+  metrics::Metrics* metrics = nullptr;
   std::vector<Tick> program_steps;
   std::vector<int> modem_resets;
   std::vector<int> pc_resets;
@@ -236,6 +238,54 @@ TEST_F(CheckerTest, RebootLoopGuardSuppressesResetsBeyondTheDaysAllowance) {
   RunFor(params.check_ok_period_s * 1000 + 2 * params.check_fail_period_s * 1000 + 5000);
   EXPECT_EQ(pc_resets.size(), 1u) << "a day later one is allowed again";
   EXPECT_EQ(log.Count("reset pc suppressed (1 in 24 h)"), 2);
+}
+
+// A record of a computer reset that cannot be stored for good is told in
+// the log, as an event and in the metrics, and the reset goes out all the
+// same; every value is tried, before the request reaches the control thread.
+TEST_F(CheckerTest, AResetRecordThatCannotBeStoredIsLoggedReportedAndCounted) {
+  test::FailingStateStore state;
+  state.failure = "cannot sync /var/lib/qov_lumo/.state-00ff: Input/output error";
+  state.probe = [this] { return std::string(control.pc_reset_request ? "requested" : ""); };
+  ResetHistory record(state, [] { return std::int64_t{1'800'000'000}; });
+  history = &record;
+  test::RecordingEvents recorded;
+  events = &recorded;
+  metrics::Metrics counted;
+  metrics = &counted;
+  params.reset_modem = false;
+  params.reset_comp = true;
+  params.check_fail_loop_count = 1;
+  RunFor(params.check_ok_period_s * 1000 + 2 * params.check_fail_period_s * 1000 + 5000);
+  ASSERT_FALSE(pc_resets.empty()) << "the reset is sent without its record";
+  const std::string reason = "reset_comp_times: " + state.failure;
+  EXPECT_EQ(log.Count("reset history write fail: " + reason), static_cast<long>(pc_resets.size()));
+  std::size_t reported = 0;
+  for (const auto& e : recorded.Entries()) {
+    if (e.id == config::EventId::kResetRecordFailed) {
+      ++reported;
+      EXPECT_EQ(e.args, (std::vector<std::string>{reason}));
+    }
+  }
+  EXPECT_EQ(reported, pc_resets.size());
+  EXPECT_EQ(counted.state_write_failures.load(), pc_resets.size());
+  std::set<std::string> names;
+  for (const auto& w : state.writes) {
+    names.insert(w.name);
+    EXPECT_EQ(w.probed, "") << w.name << " written after the request";
+  }
+  EXPECT_EQ(names, (std::set<std::string>{"reset_comp_times", "last_reset_time", "last_reset_reason",
+                                          "last_reset_reported"}));
+
+  // Stored again: nothing more is told.
+  state.failure.clear();
+  log.Clear();
+  pc_resets.clear();
+  flags.last_check_ok = true;
+  RunFor(params.check_ok_period_s * 1000 + 2 * params.check_fail_period_s * 1000 + 5000);
+  EXPECT_FALSE(pc_resets.empty());
+  EXPECT_EQ(log.Count("reset history write fail: " + reason), 0);
+  EXPECT_EQ(counted.state_write_failures.load(), reported);
 }
 
 // The events follow the escalation: failing checks once per run of failures,

@@ -27,6 +27,7 @@ TEST(MetricsTextTest, GoldenText) {
   s.computer_resets = 0;
   s.start_time_s = 1'800'000'123;
   s.log_write_failures = 5;
+  s.state_write_failures = 1;
   EXPECT_EQ(FormatMetrics(s),
             "# HELP qov_up 1 while the service runs, 0 in the file it leaves at its stop.\n"
             "# TYPE qov_up gauge\n"
@@ -61,7 +62,11 @@ TEST(MetricsTextTest, GoldenText) {
             "qov_start_time_seconds 1800000123\n"
             "# HELP qov_log_write_failures_total Log lines that could not be written to the log file.\n"
             "# TYPE qov_log_write_failures_total counter\n"
-            "qov_log_write_failures_total 5\n");
+            "qov_log_write_failures_total 5\n"
+            "# HELP qov_state_write_failures_total Computer resets whose record (the reboot-loop guard's count) "
+            "could not be stored for good.\n"
+            "# TYPE qov_state_write_failures_total counter\n"
+            "qov_state_write_failures_total 1\n");
 }
 
 TEST(MetricsTextTest, AckAgeInSecondsAndMinusOneBeforeTheFirst) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/memory_registry.h"
+#include "support/journaled_registry.h"
 
 namespace qov::supervision {
 namespace {
@@ -25,10 +26,10 @@ class ResetHistoryTest : public ::testing::Test {
 };
 
 TEST_F(ResetHistoryTest, CountsTheLastDayAcrossRestartsAndLetsOldResetsGo) {
-  Restarted().Record("11 failed cycles in a row, 3 modem resets");
+  EXPECT_EQ(Restarted().Record("11 failed cycles in a row, 3 modem resets"), std::nullopt);
   now += kHour;
   EXPECT_EQ(Restarted().CountLastDay(), 1);
-  Restarted().Record("again");
+  EXPECT_EQ(Restarted().Record("again"), std::nullopt);
   now += kDay - kHour - 1;  // one second before the first leaves the window
   EXPECT_EQ(Restarted().CountLastDay(), 2);
   now += 1;
@@ -41,7 +42,7 @@ TEST_F(ResetHistoryTest, CountsTheLastDayAcrossRestartsAndLetsOldResetsGo) {
 // still count (setting the clock back never unlocks the guard) and leave the
 // window a day after they were first seen so.
 TEST_F(ResetHistoryTest, AClockSetBackNeitherUnlocksNorLocksForGood) {
-  Restarted().Record("r");
+  EXPECT_EQ(Restarted().Record("r"), std::nullopt);
   now -= kDay;
   EXPECT_EQ(Restarted().CountLastDay(), 1);
   now += kDay - 1;
@@ -52,7 +53,7 @@ TEST_F(ResetHistoryTest, AClockSetBackNeitherUnlocksNorLocksForGood) {
 
 TEST_F(ResetHistoryTest, TheLastResetIsReportedOnceAtTheNextStart) {
   EXPECT_EQ(Restarted().TakeUnreported(), std::nullopt);
-  Restarted().Record("21 failed cycles in a row, 2 modem resets");
+  EXPECT_EQ(Restarted().Record("21 failed cycles in a row, 2 modem resets"), std::nullopt);
   now += 300;
   const auto report = Restarted().TakeUnreported();
   ASSERT_TRUE(report);
@@ -67,6 +68,25 @@ TEST_F(ResetHistoryTest, DamagedStateCountsOnlyWhatItCanRead) {
   store->Set("last_reset_reported", "0");
   EXPECT_EQ(Restarted().CountLastDay(), 1);
   EXPECT_EQ(Restarted().TakeUnreported(), std::nullopt) << "no time stored: nothing to report";
+}
+
+// On Windows the state is the State key, whose writes the system keeps in
+// memory for a while: each value is flushed to the disk as it is written,
+// before the reset it records can come, and one that cannot be flushed is
+// a failed record, named with its value.
+TEST(RegistryStateStoreTest, EveryRecordedValueIsFlushedAndAFailedFlushIsAFailedRecord) {
+  test::JournaledRegistry registry;
+  auto store = platform::RegistryStateStore(registry);
+  ResetHistory history(*store, [] { return kStart; });
+  EXPECT_EQ(history.Record("r"), std::nullopt);
+  EXPECT_EQ(registry.journal, (std::vector<std::string>{"write reset_comp_times", "flush", "write last_reset_time",
+                                                        "flush", "write last_reset_reason", "flush",
+                                                        "write last_reset_reported", "flush"}));
+  registry.flushes_fail = true;
+  EXPECT_EQ(history.Record("r"), std::optional<std::string>("reset_comp_times: cannot flush the State key"));
+  std::string why;
+  EXPECT_FALSE(store->Set("last_reset_reported", "1", &why));
+  EXPECT_EQ(why, "cannot flush the State key");
 }
 
 }  // namespace

@@ -19,6 +19,7 @@ EXPECTED = {
     "qov_resets_total": ("counter", ("kind", {"modem", "computer"})),
     "qov_start_time_seconds": ("gauge", None),
     "qov_log_write_failures_total": ("counter", None),
+    "qov_state_write_failures_total": ("counter", None),
 }
 
 

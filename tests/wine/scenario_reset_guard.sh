@@ -26,6 +26,8 @@ for _ in $(seq 60); do [[ "$(device_frames)" =~ 174 ]] && break; sleep 0.1; done
 [[ "$(device_frames)" =~ 174 ]] || fail "the first computer reset never reached the board: $(device_frames)"
 stop_service
 wait_state 1 15
+# The State key takes and flushes the record.
+log_messages | grep -q '^reset history write fail' && fail "$(log_messages | grep '^reset history write fail')"
 wine reg query 'HKLM\Software\Vopa\QOV Lumo\State' /v last_reset_reason 2>/dev/null | tr -d '\r' |
   grep -q 'failed cycles in a row' || fail "no reset record: $(wine reg query 'HKLM\Software\Vopa\QOV Lumo\State' 2>&1)"
 
