@@ -1,5 +1,7 @@
 #include "config/log_writer.h"
 
+#include <chrono>
+#include <system_error>
 #include <utility>
 
 #include "config/sanitize_line.h"
@@ -7,11 +9,49 @@
 
 namespace qov::config {
 
-LogWriter::LogWriter(TimestampFn timestamp, platform::Clock& clock, MoveFn move)
-    : timestamp_(std::move(timestamp)), clock_(clock), move_(std::move(move)) {}
+LogWriter::LogWriter(TimestampFn timestamp, platform::Clock& clock, MoveFn move, OpenFn open)
+    : timestamp_(std::move(timestamp)), clock_(clock), move_(std::move(move)), open_file_(std::move(open)) {}
 LogWriter::LogWriter() : LogWriter([] { return platform::LocalDateTimeText(); }) {}
 
+LogWriter::~LogWriter() { Stop(); }
+
+void LogWriter::Start() {
+  std::lock_guard lock(mutex_);
+  if (writer_running_) return;
+  try {
+    writer_ = std::thread([this] { WriterLoop(); });
+  } catch (const std::system_error&) {
+    return;  // callers write their own lines
+  }
+  writer_running_ = true;
+}
+
+void LogWriter::Stop() {
+  {
+    std::lock_guard lock(mutex_);
+    if (!writer_running_) return;
+    writer_running_ = false;  // from here on callers write their own lines
+    stopping_ = true;
+  }
+  queued_.notify_all();
+  writer_.join();
+  std::lock_guard lock(mutex_);
+  stopping_ = false;
+}
+
+void LogWriter::WriterLoop() {
+  for (;;) {
+    {
+      std::unique_lock lock(mutex_);
+      queued_.wait(lock, [this] { return stopping_ || !lines_.empty(); });
+      if (stopping_) return;
+    }
+    WriteNext();
+  }
+}
+
 void LogWriter::Configure(std::string path, std::int32_t max_size) {
+  std::lock_guard file_lock(file_mutex_);
   std::lock_guard lock(mutex_);
   path_ = std::move(path);
   max_size_ = max_size;
@@ -19,23 +59,50 @@ void LogWriter::Configure(std::string path, std::int32_t max_size) {
 }
 
 void LogWriter::Open() {
+  std::string path;
+  {
+    std::lock_guard lock(mutex_);
+    if (open_ || path_.empty()) return;
+    path = path_;
+  }
+  std::lock_guard file_lock(file_mutex_);
+  OpenLocked(path);
   std::lock_guard lock(mutex_);
-  OpenLocked();
+  open_ = file_ != nullptr;
 }
 
 void LogWriter::Close() {
-  std::lock_guard lock(mutex_);
-  file_.reset();
+  Drain(kCloseLimitMs);
+  bool writer_busy = false;
+  {
+    std::lock_guard lock(mutex_);
+    open_ = false;
+    CountFailureLocked(lines_.size());
+    lines_.clear();
+    writer_busy = writing_;
+  }
+  // A line still being written closes the file after it (WriteNext sees the
+  // log closed); otherwise no writer holds the file and it is closed here.
+  if (!writer_busy) {
+    std::lock_guard file_lock(file_mutex_);
+    file_.reset();
+  }
 }
 
 bool LogWriter::IsOpen() {
   std::lock_guard lock(mutex_);
-  return file_ != nullptr;
+  return open_;
 }
 
-void LogWriter::OpenLocked() {
-  if (file_ || path_.empty()) return;
-  file_ = platform::AppendFile::Open(path_);
+bool LogWriter::Drain(std::uint32_t limit_ms) {
+  std::unique_lock lock(mutex_);
+  return written_.wait_for(lock, std::chrono::milliseconds(limit_ms),
+                           [this] { return lines_.empty() && !writing_; });
+}
+
+void LogWriter::OpenLocked(const std::string& path) {
+  if (file_ || path.empty()) return;
+  file_ = open_file_(path);
   if (file_) file_->Flush();
 }
 
@@ -47,14 +114,14 @@ bool LogWriter::NeedsRotation(std::int64_t size_bytes, std::int32_t max_size) {
   return static_cast<double>(blocks) > static_cast<double>(max_size) * 8 / 2;
 }
 
-void LogWriter::RotateLocked() {
+void LogWriter::RotateLocked(const std::string& path) {
   // Our own handle does not share deletion, so the file is closed for the
   // move. The move replaces ".1" only when it succeeds: a log that another
   // program holds keeps both generations, and the reopen below appends to it.
   file_.reset();
-  rotation_failed_ = !move_(path_, path_ + ".1");
+  rotation_failed_ = !move_(path, path + ".1");
   if (rotation_failed_) rotation_failed_at_ = clock_.NowMs();
-  OpenLocked();
+  OpenLocked(path);
 }
 
 void LogWriter::CountFailuresIn(metrics::Counter* failures) {
@@ -62,32 +129,93 @@ void LogWriter::CountFailuresIn(metrics::Counter* failures) {
   failures_ = failures;
 }
 
-void LogWriter::Write(std::string_view message) {
-  std::lock_guard lock(mutex_);
-  if (file_ && file_->Removed()) {
-    // Deleted while open: the next line goes to a new file at the path.
-    file_.reset();
-    OpenLocked();
-  }
-  if (!file_) {
-    if (failures_ && !path_.empty()) failures_->fetch_add(1, std::memory_order_relaxed);
-    return;
-  }
-  const std::int64_t size = file_->Size();
-  const bool may_rotate = !rotation_failed_ || clock_.NowMs() - rotation_failed_at_ >= kRotationRetryMs;
-  if (size >= 0 && may_rotate && NeedsRotation(size, max_size_)) {
-    RotateLocked();
-    if (!file_) {
-      if (failures_) failures_->fetch_add(1, std::memory_order_relaxed);
-      return;
-    }
-  }
+void LogWriter::CountFailureLocked(std::uint64_t lines) {
+  if (failures_ && lines > 0) failures_->fetch_add(lines, std::memory_order_relaxed);
+}
+
+std::string LogWriter::FormatLine(std::string_view message) const {
   std::string line = timestamp_();
   line += " - ";
   line += SanitizeLine(message);
   line += "\r\n";
-  const bool written = file_->Write(line) && file_->Flush();
-  if (!written && failures_) failures_->fetch_add(1, std::memory_order_relaxed);
+  return line;
+}
+
+void LogWriter::Write(std::string_view message) {
+  bool write_here = false;
+  {
+    std::lock_guard lock(mutex_);
+    if (!open_) {
+      if (!path_.empty()) CountFailureLocked();
+      return;
+    }
+    if (lines_.size() >= kQueueLimit) {
+      ++dropped_;
+      CountFailureLocked();
+      return;
+    }
+    // Stamped here, so that the line carries the time of the event, not of the disk write.
+    lines_.push_back(FormatLine(message));
+    write_here = !writer_running_;
+  }
+  if (write_here) {
+    while (WriteNext()) {
+    }
+  } else {
+    queued_.notify_one();
+  }
+}
+
+bool LogWriter::WriteNext() {
+  // Held from taking the line to its end on disk, so that callers writing
+  // their own lines keep the queue's order.
+  std::lock_guard file_lock(file_mutex_);
+  std::string line;
+  std::string path;
+  std::int32_t max_size = 0;
+  {
+    std::lock_guard lock(mutex_);
+    if (lines_.empty()) return false;
+    line = std::move(lines_.front());
+    lines_.pop_front();
+    if (dropped_ > 0) {
+      // Every line still queued came before the drops (the queue stayed full
+      // since), so the slot just freed puts the report where they were.
+      lines_.push_back(FormatLine("log lines dropped: " + std::to_string(dropped_)));
+      dropped_ = 0;
+    }
+    writing_ = true;
+    path = path_;
+    max_size = max_size_;
+  }
+  const bool written = WriteToFile(line, path, max_size);
+  bool closed = false;
+  {
+    std::lock_guard lock(mutex_);
+    writing_ = false;
+    if (!written) CountFailureLocked();
+    if (!file_) open_ = false;  // lost: the supervisor's next Open tries again
+    closed = !open_;
+  }
+  written_.notify_all();
+  if (closed) file_.reset();  // Close() gave up on this line while it was written
+  return true;
+}
+
+bool LogWriter::WriteToFile(const std::string& line, const std::string& path, std::int32_t max_size) {
+  if (file_ && file_->Removed()) {
+    // Deleted while open: the line goes to a new file at the path.
+    file_.reset();
+    OpenLocked(path);
+  }
+  if (!file_) return false;
+  const std::int64_t size = file_->Size();
+  const bool may_rotate = !rotation_failed_ || clock_.NowMs() - rotation_failed_at_ >= kRotationRetryMs;
+  if (size >= 0 && may_rotate && NeedsRotation(size, max_size)) {
+    RotateLocked(path);
+    if (!file_) return false;
+  }
+  return file_->Write(line) && file_->Flush();
 }
 
 }  // namespace qov::config

@@ -22,6 +22,10 @@ namespace qov::service {
 struct Runtime {
   Runtime(platform::Clock& c, platform::Registry& r, TEventLogger& event_log) : clock(c), registry(r), events(event_log) {
     log.CountFailuresIn(&metrics.log_write_failures);
+    // Lines go to the disk from the log's own thread, so that no worker (the
+    // control thread feeding the board above all) waits on a stalled disk.
+    // The log's destructor stops it, after every worker is freed.
+    log.Start();
   }
 
   platform::Clock& clock;

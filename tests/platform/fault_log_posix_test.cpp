@@ -89,9 +89,11 @@ void Fill(const std::string& path) {
 
 class LogFaultPosixTest : public ::testing::Test {
  protected:
+  // With the writer thread started, waits until the line is on disk.
   void Pass(const std::string& message) {
     log_.Open();
     log_.Write(message);
+    ASSERT_TRUE(log_.Drain(60'000));
   }
   test::FakeClock clock_;
   LogWriter log_{[] { return std::string("12/8/2026 4:50:12 PM"); }, clock_};
@@ -112,6 +114,16 @@ std::string DiskFullRun(LogWriter& log, const SmallTmpfs& disk, const std::funct
   return ReadAll(path);
 }
 
+// Every line on disk whole and none run together.
+void ExpectEveryLineWhole(const std::string& text) {
+  for (const auto& l : Lines(text)) {
+    EXPECT_EQ(l.rfind("12/8/2026 4:50:12 PM - ", 0), 0u) << "a broken line: '" << l << "'";
+    EXPECT_EQ(l.find("12/8/2026", 1), std::string::npos) << "two lines run together: '" << l << "'";
+  }
+  ASSERT_GE(text.size(), 2u);
+  EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+}
+
 TEST_F(LogFaultPosixTest, DiskFullDropsLinesAndLoggingResumesOnceSpaceIsFreed) {
   SmallTmpfs disk("size=64k");
   SKIP_UNLESS_MOUNTED(disk);
@@ -130,12 +142,22 @@ TEST_F(LogFaultPosixTest, DiskFullDropsLinesAndLoggingResumesOnceSpaceIsFreed) {
 TEST_F(LogFaultPosixTest, DiskFullLeavesEveryLineOnDiskWhole) {
   SmallTmpfs disk("size=64k");
   SKIP_UNLESS_MOUNTED(disk);
+  ExpectEveryLineWhole(DiskFullRun(log_, disk, [this](const std::string& m) { Pass(m); }));
+}
+
+// The same through the writer thread, and the failed lines are counted.
+TEST_F(LogFaultPosixTest, DiskFullThroughTheWriterThreadLeavesEveryLineWholeAndCountsTheLost) {
+  SmallTmpfs disk("size=64k");
+  SKIP_UNLESS_MOUNTED(disk);
+  metrics::Counter failures{0};
+  log_.CountFailuresIn(&failures);
+  log_.Start();
   const std::string text = DiskFullRun(log_, disk, [this](const std::string& m) { Pass(m); });
-  for (const auto& l : Lines(text)) {
-    EXPECT_EQ(l.rfind("12/8/2026 4:50:12 PM - ", 0), 0u) << "a broken line: '" << l << "'";
-    EXPECT_EQ(l.find("12/8/2026", 1), std::string::npos) << "two lines run together: '" << l << "'";
-  }
-  EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+  ExpectEveryLineWhole(text);
+  EXPECT_NE(text.find("after space was freed"), std::string::npos);
+  EXPECT_GT(failures.load(), 0u);
+  log_.Stop();
+  log_.CountFailuresIn(nullptr);
 }
 
 TEST_F(LogFaultPosixTest, AReadOnlyFileSystemDropsLinesAndTheNextOpenLogsOnceWritable) {
@@ -181,10 +203,15 @@ TEST_F(LogFaultRemovedWhileOpenTest, RenamedWhileOpenLosesNoLineAndTheNextRotati
 // new file at the path: nothing more is written into the deleted file, with
 // or without rotations after it.
 TEST_F(LogFaultRemovedWhileOpenTest, DeletedWhileOpenEveryNextLineIsAtThePath) {
-  for (const std::int32_t max_size : {1024, 1}) {  // 1: rotation past 640 bytes
-    SCOPED_TRACE(max_size);
+  struct Case {
+    bool writer_thread;
+    std::int32_t max_size;  // 1: rotation past 640 bytes
+  };
+  for (const Case c : {Case{false, 1024}, Case{false, 1}, Case{true, 1024}, Case{true, 1}}) {
+    SCOPED_TRACE(std::string(c.writer_thread ? "writer thread, " : "caller writes, ") + std::to_string(c.max_size));
+    if (c.writer_thread) log_.Start();
     for (const std::string& f : {path_, path_ + ".1"}) fs::remove(f);
-    log_.Configure(path_, max_size);
+    log_.Configure(path_, c.max_size);
     Pass("before");
     fs::remove(path_);
     std::vector<std::string> written;

@@ -97,6 +97,21 @@ TEST_F(LogWriterTest, ZeroSizeKeepsOneLinePerFileAndReplacesOldGeneration) {
   EXPECT_EQ(ReadAll(path_ + ".1"), "12/8/2026 4:50:12 PM - two\r\n");
 }
 
+// The same rules hold when the lines go through the writer thread.
+TEST_F(LogWriterTest, TheWriterThreadAppendsAndRotatesAsTheCallerWould) {
+  MakeFile(path_, 3);
+  log_.Configure(path_, 0);
+  log_.Start();
+  log_.Open();
+  for (const char* message : {"one", "two", "three"}) log_.Write(message);
+  ASSERT_TRUE(log_.Drain(60'000));
+  EXPECT_EQ(ReadAll(path_), "12/8/2026 4:50:12 PM - three\r\n");
+  EXPECT_EQ(ReadAll(path_ + ".1"), "12/8/2026 4:50:12 PM - two\r\n");
+  log_.Stop();
+  log_.Write("after the thread");
+  EXPECT_EQ(ReadAll(path_), "12/8/2026 4:50:12 PM - after the thread\r\n") << "written by the caller";
+}
+
 // The real move, refused while `blocked` is set (as when another program
 // holds the log without delete sharing); counts every attempt.
 struct BlockableMove {
