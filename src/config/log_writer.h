@@ -36,6 +36,9 @@ class LogWriter final : public Log {
   using MoveFn = std::function<bool(const std::string& from, const std::string& to)>;
   // Opens the log for appending; null when it cannot be opened.
   using OpenFn = std::function<std::unique_ptr<platform::AppendFile>(const std::string& path)>;
+  static std::unique_ptr<platform::AppendFile> OpenLogFile(const std::string& path) {
+    return platform::AppendFile::Open(path);
+  }
 
   // A failed rotation waits this long before the next attempt.
   static constexpr platform::Tick kRotationRetryMs = 60'000;
@@ -45,7 +48,7 @@ class LogWriter final : public Log {
   static constexpr std::uint32_t kCloseLimitMs = 2000;
 
   explicit LogWriter(TimestampFn timestamp, platform::Clock& clock = platform::SystemClock(),
-                     MoveFn move = platform::MoveFileReplacing, OpenFn open = platform::AppendFile::Open);
+                     MoveFn move = platform::MoveFileReplacing, OpenFn open = OpenLogFile);
   LogWriter();  // local date and time of the system
   ~LogWriter() override;  // stops the writer thread
   LogWriter(const LogWriter&) = delete;
