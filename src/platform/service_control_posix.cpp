@@ -10,6 +10,7 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <systemd/sd-bus.h>
 #include <systemd/sd-daemon.h>
 // Entries carry our own fields, not this file's path and line.
 #define SD_JOURNAL_SUPPRESS_LOCATION
@@ -32,6 +33,7 @@
 #include "platform/journal_fields.h"
 #include "platform/memory_control_queue.h"
 #include "platform/service_control.h"
+#include "platform/service_control_posix.h"
 #include "platform/systemd_unit.h"
 
 extern char** environ;
@@ -42,6 +44,7 @@ namespace {
 constexpr const char* kJournalSocket = "/run/systemd/journal/socket";
 
 constexpr std::uint32_t kStopControl = 1;
+constexpr std::uint32_t kShutdownControl = 5;
 constexpr std::uint32_t kStateStopPending = 3;
 constexpr std::uint32_t kStateRunning = 4;
 // Sent by the service thread to the process when it ends, so that the
@@ -187,8 +190,27 @@ class StderrEventSource final : public EventSource {
   std::string name_;
 };
 
+// Whether systemd is taking the system down (a shutdown or reboot), as
+// opposed to stopping this one service: its manager's SystemState is then
+// "stopping". Without a reachable manager the answer is no.
+bool SystemIsStopping() {
+  sd_bus* bus = nullptr;
+  if (sd_bus_open_system(&bus) < 0) return false;
+  sd_bus_error error = SD_BUS_ERROR_NULL;
+  char* state = nullptr;
+  const int rc = sd_bus_get_property_string(bus, "org.freedesktop.systemd1", "/org/freedesktop/systemd1",
+                                            "org.freedesktop.systemd1.Manager", "SystemState", &error, &state);
+  const bool stopping = rc >= 0 && state && std::string_view(state) == "stopping";
+  std::free(state);
+  sd_bus_error_free(&error);
+  sd_bus_flush_close_unref(bus);
+  return stopping;
+}
+
 class PosixServiceControl final : public ServiceControl {
  public:
+  explicit PosixServiceControl(std::function<bool()> system_stopping) : system_stopping_(std::move(system_stopping)) {}
+
   std::unique_ptr<ScmConnection> OpenScm(std::uint32_t& error) override {
     struct stat st{};
     if (::stat(UnitDir().c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
@@ -209,20 +231,33 @@ class PosixServiceControl final : public ServiceControl {
     sigaction(SIGHUP, &ignore, nullptr);
 
     std::atomic<bool> done{false};
+    const pthread_t dispatcher = pthread_self();
     std::thread service([&] {
       entry({names.front()});
       done.store(true, std::memory_order_release);
-      ::kill(::getpid(), kServiceEnded);
+      // To this thread alone: no other thread can take it by mistake.
+      pthread_kill(dispatcher, kServiceEnded);
     });
     // The time-out only guards against a lost wake-up; signals end each wait.
     const timespec guard{5, 0};
     while (!done.load(std::memory_order_acquire)) {
       const int sig = sigtimedwait(&stop_signals, nullptr, &guard);
       if (sig == SIGINT || sig == SIGTERM) {
-        if (ControlCallback cb = control_.load(std::memory_order_acquire)) cb(kStopControl);
+        // At a system shutdown or reboot the board's timer keeps running, as
+        // the Windows service leaves it: the board then covers a shutdown that hangs.
+        const std::uint32_t code = sig == SIGTERM && system_stopping_() ? kShutdownControl : kStopControl;
+        if (ControlCallback cb = control_.load(std::memory_order_acquire)) cb(code);
       }
     }
     service.join();
+    // The end's wake-up may still be pending when a stop signal woke the
+    // loop last: taken here, it never reaches the restored mask.
+    sigset_t ended;
+    sigemptyset(&ended);
+    sigaddset(&ended, kServiceEnded);
+    const timespec now{0, 0};
+    while (sigtimedwait(&ended, nullptr, &now) == kServiceEnded) {
+    }
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return 0;
   }
@@ -280,13 +315,18 @@ class PosixServiceControl final : public ServiceControl {
 
  private:
   std::atomic<ControlCallback> control_{nullptr};
+  const std::function<bool()> system_stopping_;
 };
 
 }  // namespace
 
 ServiceControl& SystemServiceControl() {
-  static PosixServiceControl control;
+  static PosixServiceControl control(SystemIsStopping);
   return control;
+}
+
+std::unique_ptr<ServiceControl> MakeDaemonServiceControl(std::function<bool()> system_stopping) {
+  return std::make_unique<PosixServiceControl>(std::move(system_stopping));
 }
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {

@@ -1,6 +1,7 @@
 // Program start: the application object, the service module, one run. The
 // exit code is 1 after a failed install or uninstall or an uncaught error.
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <string>
@@ -17,6 +18,8 @@
 #include "service/system_error.h"
 
 namespace {
+
+constexpr std::uint32_t kExitLogLimitMs = 1000;
 
 // The box for an error that no run catches; the program then ends with exit code 1.
 int ShowFatalError(qov::platform::ServiceControl& sc, const char* class_name, const void* address,
@@ -48,10 +51,17 @@ int main(int argc, char** argv) {
     qov::service::TServiceApplication app(sc);
     auto module = std::make_unique<qov::service::Tqov_lumo_service>(sc, qov::platform::SystemClock(),
                                                                      qov::platform::SystemRegistry());
-    qov::service::qov_lumo_service.store(module.get(), std::memory_order_release);
+    qov::service::Tqov_lumo_service* const service = module.get();
+    qov::service::qov_lumo_service.store(service, std::memory_order_release);
     app.Add(std::move(module));
     exit_code = app.Run(qov::platform::ProgramArguments(argc, argv));
     qov::service::qov_lumo_service.store(nullptr, std::memory_order_release);
+    // Workers left running (a system shutdown leaves the board's timer on)
+    // end with the process, before anything they use is destroyed.
+    if (service->PrepareExitWithWorkersRunning(kExitLogLimitMs)) {
+      std::fflush(nullptr);
+      std::_Exit(exit_code);
+    }
   } catch (const qov::service::SystemError& e) {
     return ShowFatalError(sc, "SystemError", e.address(), e.what());
   } catch (const std::exception& e) {

@@ -61,6 +61,12 @@ Tqov_lumo_service::~Tqov_lumo_service() {
 
 platform::ControlCallback Tqov_lumo_service::GetServiceController() const { return &ServiceController; }
 
+bool Tqov_lumo_service::PrepareExitWithWorkersRunning(std::uint32_t limit_ms) {
+  if (!runtime_ || stopped_) return false;
+  runtime_->log.Drain(limit_ms);
+  return true;
+}
+
 void Tqov_lumo_service::ServiceStart(TService&, bool& started) {
   stop_ran_ = false;
   runtime_ = std::make_unique<Runtime>(clock_, registry_, EventLogger());

@@ -39,6 +39,12 @@ class Tqov_lumo_service final : public TService {
   // The shared state of the current run; null before the first start.
   Runtime* CurrentRuntime() { return runtime_.get(); }
 
+  // After a system shutdown (no stop handler runs) or a stop that left a
+  // thread behind, workers still run: the process must end without
+  // destroying what they use. Writes out the log's queued lines first, for
+  // at most `limit_ms`; false when every worker was freed.
+  bool PrepareExitWithWorkersRunning(std::uint32_t limit_ms);
+
   // How worker threads are started; tests make creation fail with it.
   void SetThreadStarter(platform::ThreadStarter starter) { start_thread_ = std::move(starter); }
 

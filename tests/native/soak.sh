@@ -210,7 +210,9 @@ messages | grep -qE '^QOV timer stop (ok|fail)$' || fail "no timer stop at the e
 # --- Every line of every generation whole.
 known='^(Service started|Service stopped|Wait [0-9]+ min after start'
 known+='|QOV COM port open (ok|fail) \(.*\)|QOV version (ok|fail)|QOV timer (init|stop) (ok|fail)'
-known+='|Life message send (ok|fail)|modem reset (ok|fail)|reset pc ok|reset pc suppressed \([0-9]+ in 24 h\)'
+known+='|Life message send (ok|fail)|modem reset (ok|fail)|reset pc (ok|fail)|reset pc suppressed \([0-9]+ in 24 h\)'
+known+='|(reset pc|modem reset) dropped: (board not running|service stopping)|QOV COM port open fail reason: .*'
+known+='|log lines dropped: [0-9]+|reset history write fail: .*'
 known+='|ping (ok|fail)|System Load: CPU - .*|Unable to locate the .*|check process (ok|fail)|start process (ok|fail)'
 known+='|CreateProcessAsUser fail, GetLastError = [0-9]+|Previous computer reset: .*)$'
 stamp='^[0-9]{2}/[0-9]{2}/[0-9]{2}( [0-9]{2}:[0-9]{2}:[0-9]{2})? - '

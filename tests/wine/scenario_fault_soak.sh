@@ -125,7 +125,9 @@ expect_log "QOV timer stop ok"
 stamp='^[0-9]{1,2}/[0-9]{1,2}/[0-9]{4}( [0-9]{1,2}:[0-9]{2}:[0-9]{2} [AP]M)? - '
 known='^(Service started|Service stopped|Wait [0-9]+ min after start'
 known+='|QOV COM port open (ok|fail) \(COM3\)|QOV version (ok|fail)|QOV timer (init|stop) (ok|fail)'
-known+='|Life message send (ok|fail)|modem reset (ok|fail)|reset pc ok|reset pc suppressed \([0-9]+ in 24 h\)'
+known+='|Life message send (ok|fail)|modem reset (ok|fail)|reset pc (ok|fail)|reset pc suppressed \([0-9]+ in 24 h\)'
+known+='|(reset pc|modem reset) dropped: (board not running|service stopping)|QOV COM port open fail reason: .*'
+known+='|log lines dropped: [0-9]+|reset history write fail: .*'
 known+='|ping (ok|fail)|System Load: CPU - .*|Unable to locate the .*|check process (ok|fail)'
 known+='|start process (ok|fail)|CreateProcessAsUser fail, GetLastError = [0-9]+|Previous computer reset: .*)$'
 lines=0
