@@ -62,6 +62,12 @@ struct SystemdRun {
 };
 std::vector<std::string> SystemdRunArguments(const SystemdRun& run);
 
+// StartProcessAsUser through the systemd-run at that path, or, without one,
+// as a direct child in a session of its own. StartProcessAsUser takes the
+// system's systemd-run when systemd runs the system.
+CreateResult StartProcessAsUserVia(UserToken& token, const std::string& command_line,
+                                   const std::optional<std::string>& systemd_run);
+
 // A token for this backend's StartProcessAsUser.
 std::unique_ptr<UserToken> MakeUserToken(SessionUser user);
 

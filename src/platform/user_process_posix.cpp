@@ -306,6 +306,15 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
 }  // namespace
 
 CreateResult StartProcessAsUser(UserToken& token, const std::string& command_line) {
+  // Under systemd a child of the service would die with the service's
+  // control group; systemd-run puts the program in a unit of its own.
+  std::optional<std::string> systemd_run;
+  if (sd_booted() > 0) systemd_run = FindProgram("systemd-run", kSearchPath);
+  return StartProcessAsUserVia(token, command_line, systemd_run);
+}
+
+CreateResult StartProcessAsUserVia(UserToken& token, const std::string& command_line,
+                                   const std::optional<std::string>& systemd_run) {
   const SessionUser& user = static_cast<PosixToken&>(token).user;
   // Never as root, and switching users needs root.
   if (user.uid == 0 || (::geteuid() != 0 && ::geteuid() != user.uid)) {
@@ -313,10 +322,6 @@ CreateResult StartProcessAsUser(UserToken& token, const std::string& command_lin
   }
   Launch l;
   if (const int e = PrepareLaunch(user, command_line, l)) return {false, static_cast<std::uint32_t>(e)};
-  // Under systemd a child of the service would die with the service's
-  // control group; systemd-run puts the program in a unit of its own.
-  std::optional<std::string> systemd_run;
-  if (sd_booted() > 0) systemd_run = FindProgram("systemd-run", kSearchPath);
   std::vector<std::string> run_args;
   if (systemd_run) {
     std::vector<std::string> words = l.words;

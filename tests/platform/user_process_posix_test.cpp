@@ -6,11 +6,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/process.h"
 #include "platform/session_user_posix.h"
@@ -59,6 +62,52 @@ TEST(StartAsUserPosixTest, RunsAsTheTokensUserWithItsHomeAndDisplayAndNeverAsRoo
 TEST(StartAsUserPosixTest, NoProcessLendsItsUser) {
   EXPECT_EQ(platform::ProcessUserToken(static_cast<std::uint32_t>(::getpid())), nullptr);
   EXPECT_EQ(platform::ProcessUserToken(1), nullptr);
+}
+
+std::vector<std::string> Lines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Under systemd the program is handed to systemd-run, which is waited for
+// so that its refusal is seen; the service's ignoring of its children's
+// ends does not hide that. A stand-in records what it is asked.
+TEST(StartAsUserPosixTest, SystemdRunIsAskedForTheUsersUnitAndItsFailureIsReported) {
+  ASSERT_TRUE(platform::StartProcess("true"));  // the service's way with children is in force
+  const uid_t uid = ::geteuid() == 0 ? 65534 : ::geteuid();
+  auto token = platform::MakeUserToken({uid, {"DISPLAY=:5"}});
+  test::TempDir dir;
+  auto stand_in = [&](const std::string& name, int exit_code) {
+    const std::string path = dir.File(name);
+    std::ofstream(path) << "#!/bin/sh\nprintf '%s\\n' \"$@\" >" << dir.File(name + ".args") << "\nexit " << exit_code
+                        << "\n";
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    return path;
+  };
+
+  const platform::CreateResult ok =
+      platform::StartProcessAsUserVia(*token, "true \"two words\"", stand_in("systemd-run", 0));
+  EXPECT_TRUE(ok.created) << ok.error;
+  const auto args = Lines(dir.File("systemd-run.args"));
+  ASSERT_GE(args.size(), 3u);
+  EXPECT_EQ(args[args.size() - 3], "--");
+  EXPECT_EQ(std::filesystem::path(args[args.size() - 2]).filename(), "true");
+  EXPECT_TRUE(std::filesystem::path(args[args.size() - 2]).is_absolute());
+  EXPECT_EQ(args.back(), "two words");
+  auto has = [&](const std::string& arg) { return std::find(args.begin(), args.end(), arg) != args.end(); };
+  EXPECT_TRUE(has("--uid=" + std::to_string(uid)));
+  EXPECT_TRUE(has("--setenv=DISPLAY=:5"));
+
+  const platform::CreateResult refused =
+      platform::StartProcessAsUserVia(*token, "true", stand_in("refusing-systemd-run", 3));
+  EXPECT_FALSE(refused.created);
+  EXPECT_EQ(refused.error, 3u);
+
+  const platform::CreateResult missing = platform::StartProcessAsUserVia(*token, "true", dir.File("none"));
+  EXPECT_FALSE(missing.created);
+  EXPECT_EQ(missing.error, static_cast<std::uint32_t>(ENOENT));
 }
 
 // A watched child runs until it ends, and is then seen as ended even
