@@ -27,6 +27,8 @@ std::unique_ptr<StateStore> RegistryStateStore(Registry& registry);
 // Where this system keeps the service's state: the State key on Windows,
 // the file /var/lib/qov_lumo/state on Linux.
 StateStore& SystemStateStore();
+// The folder of the system's state file; empty on Windows (a registry key).
+std::string SystemStateFolder();
 
 #ifndef _WIN32
 // The Linux form: the file "state" in `dir`, made when first written, never

@@ -165,11 +165,13 @@ class FileStore final : public StateStore {
 std::unique_ptr<StateStore> FileStateStore(std::string dir) { return std::make_unique<FileStore>(std::move(dir)); }
 
 // QOV_STATE_DIR moves the file (tests, staging).
+std::string SystemStateFolder() {
+  const char* dir = std::getenv("QOV_STATE_DIR");
+  return std::string(dir && *dir ? dir : kStateDir);
+}
+
 StateStore& SystemStateStore() {
-  static FileStore store([] {
-    const char* dir = std::getenv("QOV_STATE_DIR");
-    return std::string(dir && *dir ? dir : kStateDir);
-  }());
+  static FileStore store(SystemStateFolder());
   return store;
 }
 

@@ -7,4 +7,6 @@ StateStore& SystemStateStore() {
   return *store;
 }
 
+std::string SystemStateFolder() { return {}; }
+
 }  // namespace qov::platform

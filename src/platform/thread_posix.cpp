@@ -1,8 +1,9 @@
-#include <errno.h>
 #include <pthread.h>
 #include <string.h>
-#include <time.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -15,10 +16,26 @@ struct Thread::Impl {
   std::function<void()> body;
   pthread_t id{};
   bool joined = false;
+  // Set by the thread as its last act; the bounded wait waits for it on the
+  // steady clock, so a step of the wall clock during a stop neither
+  // lengthens nor cuts a limit. The join that follows is then at once.
+  std::mutex mutex;
+  std::condition_variable ended_cv;
+  bool ended = false;
 
   static void* Entry(void* arg) {
-    static_cast<Impl*>(arg)->body();
+    auto* self = static_cast<Impl*>(arg);
+    self->body();
+    std::lock_guard lock(self->mutex);
+    self->ended = true;
+    self->ended_cv.notify_all();
     return nullptr;
+  }
+
+  void Join() {
+    if (joined) return;
+    pthread_join(id, nullptr);
+    joined = true;
   }
 };
 
@@ -28,27 +45,18 @@ Thread::Thread(std::function<void()> body) : impl_(std::make_unique<Impl>()) {
   if (rc != 0) throw std::runtime_error(std::string("pthread_create failed: ") + strerror(rc));
 }
 
-Thread::~Thread() {
-  if (!impl_->joined) pthread_join(impl_->id, nullptr);
-}
+Thread::~Thread() { impl_->Join(); }
 
 bool Thread::WaitFor(std::uint32_t timeout_ms) {
   if (impl_->joined) return true;
-  // On the monotonic clock: a step of the wall clock during a stop must not
-  // lengthen or cut its limits.
-  timespec deadline{};
-  clock_gettime(CLOCK_MONOTONIC, &deadline);
-  deadline.tv_sec += timeout_ms / 1000;
-  deadline.tv_nsec += static_cast<long>(timeout_ms % 1000) * 1000000L;
-  if (deadline.tv_nsec >= 1000000000L) {
-    deadline.tv_sec += 1;
-    deadline.tv_nsec -= 1000000000L;
+  {
+    std::unique_lock lock(impl_->mutex);
+    if (!impl_->ended_cv.wait_for(lock, std::chrono::milliseconds(timeout_ms), [this] { return impl_->ended; })) {
+      return false;
+    }
   }
-  if (pthread_clockjoin_np(impl_->id, nullptr, CLOCK_MONOTONIC, &deadline) == 0) {
-    impl_->joined = true;
-    return true;
-  }
-  return false;
+  impl_->Join();
+  return true;
 }
 
 }  // namespace qov::platform

@@ -170,13 +170,18 @@ void FindProblems(const config::LoadResult& loaded, const CheckFacts& facts, std
            "link at its name");
     }
   }
+  if (!facts.state_folder.empty() && facts.folder_exists(facts.state_folder) && open_to_others(facts.state_folder)) {
+    warn("the state folder " + Quoted(facts.state_folder) +
+         " can be written by accounts other than root: they can replace the record of computer resets that "
+         "reset_comp_max_per_day counts");
+  }
 }
 
 }  // namespace
 
 CheckFacts CheckFacts::System() {
-  return {platform::ListSerialPorts, platform::FolderExists, platform::FolderWritable,
-          platform::FolderWritableByOthers, platform::ProgramOnSearchPath};
+  return {platform::ListSerialPorts, platform::FolderExists,        platform::FolderWritable,
+          platform::FolderWritableByOthers, platform::ProgramOnSearchPath, platform::SystemStateFolder()};
 }
 
 int CheckReport::ExitStatus() const {

@@ -22,6 +22,8 @@ struct CheckFacts {
   // Accounts other than root may plant or replace files there; unset: not asked.
   std::function<bool(const std::string&)> folder_writable_by_others;
   std::function<bool(const std::string&)> program_found;
+  // The folder of the service's state file; empty where the state is no file.
+  std::string state_folder;
   static CheckFacts System();
 };
 

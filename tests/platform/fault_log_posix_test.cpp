@@ -38,17 +38,7 @@ namespace fs = std::filesystem;
 
 using test::ReadAll;
 
-// The text split at CR LF; a last piece without one is returned as it is.
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::size_t at = 0;
-  for (std::size_t end = text.find("\r\n"); end != std::string::npos; end = text.find("\r\n", at)) {
-    out.push_back(text.substr(at, end - at));
-    at = end + 2;
-  }
-  if (at < text.size()) out.push_back(text.substr(at));
-  return out;
-}
+using test::CrLfLines;
 
 // A small tmpfs on a fresh folder, unmounted (lazily) at the end.
 class SmallTmpfs {
@@ -116,7 +106,7 @@ std::string DiskFullRun(LogWriter& log, const SmallTmpfs& disk, const std::funct
 
 // Every line on disk whole and none run together.
 void ExpectEveryLineWhole(const std::string& text) {
-  for (const auto& l : Lines(text)) {
+  for (const auto& l : CrLfLines(text)) {
     EXPECT_EQ(l.rfind("12/8/2026 4:50:12 PM - ", 0), 0u) << "a broken line: '" << l << "'";
     EXPECT_EQ(l.find("12/8/2026", 1), std::string::npos) << "two lines run together: '" << l << "'";
   }
@@ -191,7 +181,7 @@ TEST_F(LogFaultRemovedWhileOpenTest, RenamedWhileOpenLosesNoLineAndTheNextRotati
   // Every line is in one of the files, in order.
   std::vector<std::string> found;
   for (const std::string& f : {path_ + ".moved", path_ + ".1", path_}) {
-    for (const auto& l : Lines(ReadAll(f))) found.push_back(l.substr(l.find(" - ") + 3));
+    for (const auto& l : CrLfLines(ReadAll(f))) found.push_back(l.substr(l.find(" - ") + 3));
   }
   ASSERT_FALSE(found.empty());
   EXPECT_EQ(found.front(), "before");
@@ -221,7 +211,7 @@ TEST_F(LogFaultRemovedWhileOpenTest, DeletedWhileOpenEveryNextLineIsAtThePath) {
     }
     std::vector<std::string> found;
     for (const std::string& f : {path_ + ".1", path_}) {
-      for (const auto& l : Lines(ReadAll(f))) found.push_back(l.substr(l.find(" - ") + 3));
+      for (const auto& l : CrLfLines(ReadAll(f))) found.push_back(l.substr(l.find(" - ") + 3));
     }
     EXPECT_EQ(found, written);
     log_.Close();

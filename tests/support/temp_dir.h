@@ -6,6 +6,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace qov::test {
 
@@ -35,6 +36,18 @@ inline std::string ReadAll(const std::string& path) {
   std::stringstream ss;
   ss << in.rdbuf();
   return ss.str();
+}
+
+// The text split at CR LF; a last piece without one is returned as it is.
+inline std::vector<std::string> CrLfLines(const std::string& text) {
+  std::vector<std::string> out;
+  std::size_t at = 0;
+  for (std::size_t end = text.find("\r\n"); end != std::string::npos; end = text.find("\r\n", at)) {
+    out.push_back(text.substr(at, end - at));
+    at = end + 2;
+  }
+  if (at < text.size()) out.push_back(text.substr(at));
+  return out;
 }
 
 }  // namespace qov::test

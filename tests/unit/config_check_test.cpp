@@ -116,6 +116,10 @@ TEST_F(ConfigCheckTest, EachProblemIsFoundWithWhatTheServiceWillDo) {
        "the metrics folder \"/shared\" can be written by accounts other than root: they can replace the metrics "
        "file, or stop it with a link at its name",
        1},
+      {"state folder others may write", [](ConfigCheckTest& t) { t.facts.state_folder = "/shared"; },
+       "the state folder \"/shared\" can be written by accounts other than root: they can replace the record of "
+       "computer resets that reset_comp_max_per_day counts",
+       1},
       {"a control character in a text",
        [](ConfigCheckTest& t) { t.reg.SetString(config::kConfigKey, "program_ctrl_command_line", "a\nb"); },
        "'program_ctrl_command_line' holds a control character (a line break, a tab, an escape...): the default is "
@@ -142,6 +146,7 @@ TEST_F(ConfigCheckTest, EachProblemIsFoundWithWhatTheServiceWillDo) {
     reg.SetString(config::kConfigKey, "log_file_path", "/var/log/qov.log");
     reg.SetString(config::kConfigKey, "check_addr_0", config::kDefaultCheckAddr);
     rasdial_found = true;
+    facts.state_folder.clear();
     c.craft(*this);
     EXPECT_THAT(Problems(), HasSubstr(c.says));
     EXPECT_EQ(Check().ExitStatus(), c.status) << Problems();

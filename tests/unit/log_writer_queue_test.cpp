@@ -15,19 +15,12 @@
 #include "config/log_writer.h"
 #include "support/fake_clock.h"
 #include "support/stalling_disk.h"
+#include "support/temp_dir.h"
 
 namespace qov::config {
 namespace {
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::size_t at = 0;
-  for (std::size_t end = text.find("\r\n"); end != std::string::npos; end = text.find("\r\n", at)) {
-    out.push_back(text.substr(at, end - at));
-    at = end + 2;
-  }
-  return out;
-}
+using test::CrLfLines;
 
 class LogQueueTest : public ::testing::Test {
  protected:
@@ -100,7 +93,7 @@ TEST_F(LogQueueTest, LinesPastTheBoundAreDroppedCountedAndReportedWhereTheyWereO
   log_.Write("after");
   expected.push_back("t2 - after");
   disk_.WaitForLines(expected.size());
-  EXPECT_EQ(Lines(disk_.Text()), expected);
+  EXPECT_EQ(CrLfLines(disk_.Text()), expected);
   EXPECT_EQ(failures_.load(), 3u);
 }
 
