@@ -118,7 +118,14 @@ install_service() {
 }
 
 start_service() {
-  wine sc start $SERVICE >"$OUT/start.out" 2>&1 || fail "sc start failed: $(cat "$OUT/start.out")"
+  local rc=0
+  wine sc start $SERVICE >"$OUT/start.out" 2>&1 || rc=$?
+  [ "$rc" = 0 ] && return 0
+  # On a loaded machine sc itself can fail on its way out (Wine's loader
+  # asserting in _dl_fini) after the SCM took the start: the state it
+  # printed tells; the scenario then waits for what it needs as always.
+  grep -qE 'STATE +: +(2|4) ' "$OUT/start.out" || fail "sc start failed (exit $rc): $(cat "$OUT/start.out")"
+  log "sc start ended with exit $rc after the start was taken; going on"
 }
 
 stop_service() {
