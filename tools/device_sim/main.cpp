@@ -93,6 +93,17 @@ int main(int argc, char** argv) {
 
   const std::int64_t start = NowMs();
   Recorder recorder(record, start);
+  // Before the pty's path file: whoever waits for that file may send a
+  // command at once, and the FIFO must have its reader by then.
+  int control_fd = -1;
+  if (!control.empty()) {
+    if (mkfifo(control.c_str(), 0600) != 0 && errno != EEXIST) {
+      perror("qov_device_sim: control fifo");
+      return 1;
+    }
+    // Opened for writing too, so it never reports end-of-file between writers.
+    control_fd = open(control.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  }
   PtyLink pty(path_file, link);
   auto plug = [&] {
     if (!pty.Plug()) {
@@ -106,15 +117,6 @@ int main(int argc, char** argv) {
   };
   if (!plug()) return 1;
 
-  int control_fd = -1;
-  if (!control.empty()) {
-    if (mkfifo(control.c_str(), 0600) != 0 && errno != EEXIST) {
-      perror("qov_device_sim: control fifo");
-      return 1;
-    }
-    // Opened for writing too, so it never reports end-of-file between writers.
-    control_fd = open(control.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-  }
 
   Responder responder;
   std::vector<Outgoing> outgoing;
