@@ -8,6 +8,9 @@
 #include <signal.h>
 #include <spawn.h>
 #include <string.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <systemd/sd-bus.h>
@@ -31,6 +34,7 @@
 
 #include "platform/file.h"
 #include "platform/journal_fields.h"
+#include "platform/posix_fd.h"
 #include "platform/memory_control_queue.h"
 #include "platform/service_control.h"
 #include "platform/service_control_posix.h"
@@ -47,17 +51,12 @@ constexpr std::uint32_t kStopControl = 1;
 constexpr std::uint32_t kShutdownControl = 5;
 constexpr std::uint32_t kStateStopPending = 3;
 constexpr std::uint32_t kStateRunning = 4;
-// Sent by the service thread to the process when it ends, so that the
-// dispatcher wakes at once instead of polling.
-constexpr int kServiceEnded = SIGUSR1;
-
-// SIGINT and SIGTERM ask for the stop; the service's end wakes the dispatcher.
+// SIGINT and SIGTERM ask for the stop; the dispatcher reads them from a signalfd.
 sigset_t StopSignals() {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
-  sigaddset(&set, kServiceEnded);
   return set;
 }
 
@@ -137,7 +136,7 @@ class SystemdUnits final : public ScmConnection {
 
 // Made on the main thread before any other thread exists, it blocks the stop
 // signals there, so that every later thread inherits the mask and only the
-// dispatcher's sigtimedwait takes them.
+// dispatcher's signalfd takes them.
 class PosixMessageLoop final : public MessageLoop {
  public:
   PosixMessageLoop() {
@@ -230,34 +229,30 @@ class PosixServiceControl final : public ServiceControl {
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGHUP, &ignore, nullptr);
 
-    std::atomic<bool> done{false};
-    const pthread_t dispatcher = pthread_self();
+    // The dispatcher waits for a stop signal or the service's end, whichever
+    // comes first; the service thread marks its end on an eventfd.
+    const UniqueFd signals(signalfd(-1, &stop_signals, SFD_CLOEXEC));
+    const UniqueFd ended(eventfd(0, EFD_CLOEXEC));
     std::thread service([&] {
       entry({names.front()});
-      done.store(true, std::memory_order_release);
-      // To this thread alone: no other thread can take it by mistake.
-      pthread_kill(dispatcher, kServiceEnded);
+      const std::uint64_t one = 1;
+      (void)!::write(ended.get(), &one, sizeof one);
     });
-    // The time-out only guards against a lost wake-up; signals end each wait.
-    const timespec guard{5, 0};
-    while (!done.load(std::memory_order_acquire)) {
-      const int sig = sigtimedwait(&stop_signals, nullptr, &guard);
-      if (sig == SIGINT || sig == SIGTERM) {
-        // At a system shutdown or reboot the board's timer keeps running, as
-        // the Windows service leaves it: the board then covers a shutdown that hangs.
-        const std::uint32_t code = sig == SIGTERM && system_stopping_() ? kShutdownControl : kStopControl;
-        if (ControlCallback cb = control_.load(std::memory_order_acquire)) cb(code);
+    for (;;) {
+      pollfd fds[2] = {{signals.get(), POLLIN, 0}, {ended.get(), POLLIN, 0}};
+      if (::poll(fds, 2, -1) < 0) {
+        if (errno == EINTR) continue;
+        break;  // nothing left to wait on: the join below waits for the end
       }
+      if (fds[1].revents & POLLIN) break;
+      signalfd_siginfo info{};
+      if (!(fds[0].revents & POLLIN) || ::read(signals.get(), &info, sizeof info) != sizeof info) continue;
+      // At a system shutdown or reboot the board's timer keeps running, as
+      // the Windows service leaves it: the board then covers a shutdown that hangs.
+      const bool shutdown = info.ssi_signo == SIGTERM && system_stopping_();
+      if (ControlCallback cb = control_.load(std::memory_order_acquire)) cb(shutdown ? kShutdownControl : kStopControl);
     }
     service.join();
-    // The end's wake-up may still be pending when a stop signal woke the
-    // loop last: taken here, it never reaches the restored mask.
-    sigset_t ended;
-    sigemptyset(&ended);
-    sigaddset(&ended, kServiceEnded);
-    const timespec now{0, 0};
-    while (sigtimedwait(&ended, nullptr, &now) == kServiceEnded) {
-    }
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return 0;
   }
