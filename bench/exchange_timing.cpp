@@ -39,16 +39,16 @@ int main(int argc, char** argv) {
   }
   qov::device::RcvMailbox mailbox;
   auto receiver = qov::device::StartReceiveThread(clock, port, mailbox);
-  qov::device::DeviceLink link(clock, port, mailbox);
-  const std::atomic<bool> never{false};
-  // Exchanges start at random phases of the receive thread's pass.
+  qov::platform::StopRequest never;
+  qov::device::DeviceLink link(clock, port, mailbox, never);
+  // Exchanges start at random moments.
   std::mt19937 rng(12345);
   std::uniform_int_distribution<int> pause_ms(5, 80);
   int failed = 0;
   for (int i = 0; i < count; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms(rng)));
     const auto t0 = std::chrono::steady_clock::now();
-    const bool ok = code == qov::device::CMD_VERSION ? link.CheckDeviceVersion(never)
+    const bool ok = code == qov::device::CMD_VERSION ? link.CheckDeviceVersion()
                                                      : link.SendDeviceCommand(static_cast<std::uint8_t>(code));
     const auto t1 = std::chrono::steady_clock::now();
     if (!ok) ++failed;

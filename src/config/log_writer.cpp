@@ -194,7 +194,10 @@ bool LogWriter::WriteNext() {
     std::lock_guard lock(mutex_);
     writing_ = false;
     if (!written) CountFailureLocked();
-    if (!file_) open_ = false;  // lost: the supervisor's next Open tries again
+    if (!file_ && open_) {
+      open_ = false;  // lost: the owner's next Open tries again
+      if (wake_on_loss_) wake_on_loss_->Signal();
+    }
     closed = !open_;
   }
   written_.notify_all();

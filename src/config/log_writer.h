@@ -73,6 +73,12 @@ class LogWriter final : public Log {
   // still being written then is finished, and the file closed after it.
   void Close();
   bool IsOpen();
+  // The event to signal when a failed write loses the file (the owner then
+  // opens it again); null for none. The owner clears it before its event goes.
+  void WakeOnLoss(platform::WakeEvent* wake) {
+    std::lock_guard lock(mutex_);
+    wake_on_loss_ = wake;
+  }
   // Waits up to `limit_ms` until every line queued so far is written (or
   // has failed); true when it is.
   bool Drain(std::uint32_t limit_ms);
@@ -113,6 +119,7 @@ class LogWriter final : public Log {
   std::condition_variable written_;  // a line was written (or failed)
   std::deque<std::string> lines_;    // formatted, oldest first
   bool open_ = false;                // lines are taken
+  platform::WakeEvent* wake_on_loss_ = nullptr;  // under mutex_
   bool writing_ = false;             // a line has left the queue and is not yet written
   std::uint64_t dropped_ = 0;        // dropped at the bound since the last report
   bool writer_running_ = false;

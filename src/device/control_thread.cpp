@@ -9,13 +9,24 @@ constexpr std::int32_t kDeviceBaud = 9600;
 constexpr int kOpenAttempts = 5;
 constexpr std::uint32_t kOpenRetryWaitS = 5;
 constexpr std::uint32_t kReceiverStopWaitMs = 1000;
-constexpr std::uint32_t kPassSleepMs = 50;
+// Between two tries to bring the board up.
+constexpr std::int64_t kRetryPauseMs = 50;
 
 }  // namespace
 
 TQOVControlThread::TQOVControlThread(DeviceContext ctx)
     : ctx_(std::move(ctx)),
-      link_(ctx_.clock, ctx_.port, ctx_.mailbox, ctx_.metrics ? &ctx_.metrics->last_ack_tick : nullptr) {}
+      link_(ctx_.clock, ctx_.port, ctx_.mailbox, Stop(), ctx_.metrics ? &ctx_.metrics->last_ack_tick : nullptr) {}
+
+void TQOVControlThread::RequestModemReset() {
+  modem_reset_request.store(true);
+  Wake();
+}
+
+void TQOVControlThread::RequestComputerReset() {
+  pc_reset_request.store(true);
+  Wake();
+}
 
 TQOVControlThread::~TQOVControlThread() {
   Join();
@@ -50,7 +61,7 @@ void TQOVControlThread::Execute() {
       DropStaleRequest(pc_pending_);
     }
     if (ctx_.metrics) ctx_.metrics->device_running.store(device_running_, std::memory_order_relaxed);
-    ctx_.clock.SleepMs(kPassSleepMs);
+    WaitForWork();
   }
 
   // A failed life message or timer start does not stop a board's timer:
@@ -72,6 +83,17 @@ void TQOVControlThread::Execute() {
   // handler takes them down after this thread.
 }
 
+void TQOVControlThread::WaitForWork() {
+  const platform::Tick now = ctx_.clock.NowMs();
+  if (!device_running_) {
+    Stop().WaitUntil(ctx_.clock, platform::DeadlineAfter(now, kRetryPauseMs));
+    return;
+  }
+  // A request whose wake-up an exchange of this pass took is served now.
+  if (modem_reset_request.load() || pc_reset_request.load()) return;
+  Stop().WaitUntil(ctx_.clock, next_life_tick_);
+}
+
 void TQOVControlThread::BringDeviceUp() {
   const std::string& name = ctx_.params.qov_com_port;
   if (!OpenDevicePort()) {
@@ -81,7 +103,7 @@ void TQOVControlThread::BringDeviceUp() {
     return;
   }
   ctx_.log.Write("QOV COM port open ok (" + name + ")");
-  if (!link_.CheckDeviceVersion(TerminateFlag())) {
+  if (!link_.CheckDeviceVersion()) {
     // One cut short by the stop proves nothing about the device.
     if (!Terminated()) {
       ctx_.log.Write("QOV version fail");
@@ -104,11 +126,11 @@ void TQOVControlThread::BringDeviceUp() {
 }
 
 void TQOVControlThread::ServeRunningDevice() {
-  if (platform::IsPast(ctx_.clock.NowMs(), next_life_tick_)) {
+  if (platform::IsDue(ctx_.clock.NowMs(), next_life_tick_)) {
     // Each deadline counts from the actual send; lateness is not made up.
     next_life_tick_ = platform::DeadlineAfter(ctx_.clock.NowMs(), ctx_.params.life_beakon_period_ms);
     // The stop cuts a life message short: the timer stop follows at once.
-    const bool sent = link_.SendDeviceCommandUntil(CMD_LIFE_MESSAGE, TerminateFlag());
+    const bool sent = link_.SendDeviceCommandUntilStop(CMD_LIFE_MESSAGE);
     if (!sent && Terminated()) return;
     if (sent) {
       ctx_.log.Write("Life message send ok");
@@ -163,7 +185,7 @@ void TQOVControlThread::DropStaleRequest(PendingRequest& request) {
     request.waiting_since = now;
     return;
   }
-  if (!platform::IsPast(now, platform::DeadlineAfterSeconds(*request.waiting_since, ctx_.params.check_fail_period_s))) {
+  if (!platform::IsDue(now, platform::DeadlineAfterSeconds(*request.waiting_since, ctx_.params.check_fail_period_s))) {
     return;
   }
   request.waiting_since.reset();

@@ -17,6 +17,7 @@
 #include "device/com_port.h"
 #include "device/link_protocol.h"
 #include "device/receive_thread.h"
+#include "device/reset_requests.h"
 #include "metrics/metrics.h"
 #include "platform/clock.h"
 #include "platform/worker_thread.h"
@@ -40,11 +41,15 @@ struct DeviceContext {
   metrics::Metrics* metrics = nullptr;
 };
 
-class TQOVControlThread final : public platform::WorkerThread {
+class TQOVControlThread final : public platform::WorkerThread, public ResetRequests {
  public:
   explicit TQOVControlThread(DeviceContext ctx);
   // Ends this thread, then frees the receive thread it started.
   ~TQOVControlThread() override;
+
+  // The checker's requests: each sets its flag and wakes this thread.
+  void RequestModemReset() override;
+  void RequestComputerReset() override;
 
   // Set by the checker, taken and cleared by this thread while the device runs.
   std::atomic<bool> modem_reset_request{false};
@@ -71,6 +76,9 @@ class TQOVControlThread final : public platform::WorkerThread {
 
   // One pass in each state.
   void BringDeviceUp();
+  // Sleeps until the next life message, a request or the stop; after a
+  // pass that left the board away, only for the pause before the next try.
+  void WaitForWork();
   void ServeRunningDevice();
   void SendModemReset();
   void SendComputerReset();
@@ -84,7 +92,7 @@ class TQOVControlThread final : public platform::WorkerThread {
   void StopReceiver();
   // Reports the board missing or silent, once until it runs again.
   void ReportTrouble(config::EventId id, const std::string& reason);
-  void WaitSeconds(std::uint32_t seconds) { platform::WaitSeconds(ctx_.clock, seconds, TerminateFlag()); }
+  void WaitSeconds(std::uint32_t seconds) { platform::WaitSeconds(ctx_.clock, seconds, Stop()); }
 
   DeviceContext ctx_;
   DeviceLink link_;

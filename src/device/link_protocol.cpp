@@ -20,19 +20,19 @@ bool IsIdentification(const std::uint8_t* chunk, std::int32_t length) {
 
 bool IsAcknowledgement(const std::uint8_t* chunk, std::int32_t length) { return length == 1 && chunk[0] == 'Z'; }
 
-bool DeviceLink::Exchange(std::uint8_t code, Acceptor accept, const std::atomic<bool>* stop) {
+bool DeviceLink::Exchange(std::uint8_t code, Acceptor accept, bool stoppable) {
   if (exchange_busy) return false;
   exchange_busy = true;
-  const bool answered = RunAttempts(code, accept, stop);
+  const bool answered = RunAttempts(code, accept, stoppable);
   if (answered && acked_at_) acked_at_->store(clock_.NowMs(), std::memory_order_relaxed);
   exchange_busy = false;
   return answered;
 }
 
-bool DeviceLink::RunAttempts(std::uint8_t code, Acceptor accept, const std::atomic<bool>* stop) {
+bool DeviceLink::RunAttempts(std::uint8_t code, Acceptor accept, bool stoppable) {
   const auto frame = MakeFrame(code);
   for (int attempt = 0; attempt < kExchangeAttempts; ++attempt) {
-    if (stop && stop->load(std::memory_order_acquire)) return false;
+    if (stoppable && stop_.IsSet()) return false;
     if (attempt == 0) {
       // Hands the slot back, dropping whatever waited there from before.
       mailbox_.rcv_ready.store(false, std::memory_order_release);
@@ -46,22 +46,20 @@ bool DeviceLink::RunAttempts(std::uint8_t code, Acceptor accept, const std::atom
     // caller reopens the port instead of spending five more time-outs. With
     // no port open (-1) the attempts go on as usual.
     if (written == kWriteFailed || (written >= 0 && written < static_cast<std::int32_t>(frame.size()))) return false;
-    if (PollForReply(accept, stop)) return true;
+    if (WaitForReply(accept, stoppable)) return true;
   }
   return false;
 }
 
-bool DeviceLink::PollForReply(Acceptor accept, const std::atomic<bool>* stop) {
-  for (int poll = 0; poll < kPollsPerAttempt; ++poll) {
-    if (stop && stop->load(std::memory_order_acquire)) return false;
-    if (!mailbox_.rcv_ready.load(std::memory_order_acquire)) {
-      clock_.SleepMs(kPollSleepMs);
-      continue;
-    }
-    // A wrong reply is discarded at once and the next poll comes without a sleep.
+bool DeviceLink::WaitForReply(Acceptor accept, bool stoppable) {
+  const platform::Tick end = platform::DeadlineAfter(clock_.NowMs(), kAttemptWaitMs);
+  for (;;) {
+    if (stoppable && stop_.IsSet()) return false;
+    // A wrong reply is discarded and the wait goes on to the attempt's end.
     if (TakeWaitingReply(accept)) return true;
+    if (platform::IsDue(clock_.NowMs(), end)) return false;
+    stop_.WaitUntil(clock_, end);
   }
-  return false;
 }
 
 bool DeviceLink::TakeWaitingReply(Acceptor accept) {

@@ -1,6 +1,6 @@
 // The request/reply conversation with the watchdog device: the 4-byte frame,
 // which received chunks count as replies, and the exchange that sends a frame
-// up to five times and polls the receive mailbox for the reply.
+// up to five times and waits for the reply in the receive mailbox.
 #pragma once
 
 #include <array>
@@ -10,6 +10,8 @@
 #include "device/com_port.h"
 #include "device/receive_thread.h"
 #include "platform/clock.h"
+#include "platform/stop_request.h"
+#include "platform/wake_event.h"
 
 namespace qov::device {
 
@@ -21,8 +23,8 @@ inline constexpr std::uint8_t CMD_LIFE_MESSAGE = 5;
 inline constexpr std::uint8_t CMD_PC_RESET = 174;
 
 inline constexpr int kExchangeAttempts = 5;
-inline constexpr int kPollsPerAttempt = 10;
-inline constexpr std::uint32_t kPollSleepMs = 50;
+// How long each attempt waits for its reply after the write.
+inline constexpr std::int64_t kAttemptWaitMs = 500;
 // TComPort::Write's result for a write the platform failed (or timed out).
 inline constexpr std::int32_t kWriteFailed = -2;
 
@@ -34,27 +36,30 @@ bool IsIdentification(const std::uint8_t* chunk, std::int32_t length);
 // Exactly the one byte 'Z'.
 bool IsAcknowledgement(const std::uint8_t* chunk, std::int32_t length);
 
-// Runs the exchanges on the control thread. Only reads the mailbox; the
-// receive thread fills it.
+// Runs the exchanges on the thread that owns `stop`: the receive thread
+// fills the mailbox and wakes that thread through the stop request's event,
+// on which it also hears its stop.
 class DeviceLink {
  public:
   // `acked_at`, when given, takes the time of every accepted reply.
-  DeviceLink(platform::Clock& clock, TComPort& port, RcvMailbox& mailbox,
+  DeviceLink(platform::Clock& clock, TComPort& port, RcvMailbox& mailbox, platform::StopRequest& stop,
              std::atomic<platform::Tick>* acked_at = nullptr)
-      : clock_(clock), port_(port), mailbox_(mailbox), acked_at_(acked_at) {}
+      : clock_(clock), port_(port), mailbox_(mailbox), stop_(stop), acked_at_(acked_at) {
+    mailbox_.reader.store(&stop_.Wake(), std::memory_order_release);
+  }
+  DeviceLink(const DeviceLink&) = delete;
+  DeviceLink& operator=(const DeviceLink&) = delete;
 
-  // Gives up (false) soon after `stop` is set: an identification changes
-  // nothing on the device, so a stop need not wait for a silent one.
-  bool CheckDeviceVersion(const std::atomic<bool>& stop) { return Exchange(CMD_VERSION, IsIdentification, &stop); }
+  // Gives up (false) as soon as the stop is asked for: an identification
+  // changes nothing on the device, so a stop need not wait for a silent one.
+  bool CheckDeviceVersion() { return Exchange(CMD_VERSION, IsIdentification, true); }
   // Always runs to its end: a command the device may have taken (a timer
   // start above all) must get its answer, or the caller would not know to
   // stop the timer.
-  bool SendDeviceCommand(std::uint8_t code) { return Exchange(code, IsAcknowledgement, nullptr); }
+  bool SendDeviceCommand(std::uint8_t code) { return Exchange(code, IsAcknowledgement, false); }
   // For a command that a stop makes moot (a life message before the timer
-  // stop): gives up, as a failure, soon after `stop` is set.
-  bool SendDeviceCommandUntil(std::uint8_t code, const std::atomic<bool>& stop) {
-    return Exchange(code, IsAcknowledgement, &stop);
-  }
+  // stop): gives up, as a failure, as soon as the stop is asked for.
+  bool SendDeviceCommandUntilStop(std::uint8_t code) { return Exchange(code, IsAcknowledgement, true); }
 
   // Guards against a second exchange on the same link; only the control
   // thread touches it.
@@ -62,16 +67,17 @@ class DeviceLink {
 
  private:
   using Acceptor = bool (*)(const std::uint8_t*, std::int32_t);
-  bool Exchange(std::uint8_t code, Acceptor accept, const std::atomic<bool>* stop);
-  bool RunAttempts(std::uint8_t code, Acceptor accept, const std::atomic<bool>* stop);
-  // One attempt's polls; true when an accepted reply is waiting in the slot.
-  bool PollForReply(Acceptor accept, const std::atomic<bool>* stop);
+  bool Exchange(std::uint8_t code, Acceptor accept, bool stoppable);
+  bool RunAttempts(std::uint8_t code, Acceptor accept, bool stoppable);
+  // One attempt's wait; true when an accepted reply is waiting in the slot.
+  bool WaitForReply(Acceptor accept, bool stoppable);
   // True when an accepted reply waits in the slot; a wrong one is discarded.
   bool TakeWaitingReply(Acceptor accept);
 
   platform::Clock& clock_;
   TComPort& port_;
   RcvMailbox& mailbox_;
+  platform::StopRequest& stop_;
   std::atomic<platform::Tick>* acked_at_;
 };
 

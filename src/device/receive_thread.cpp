@@ -3,6 +3,11 @@
 #include <cstring>
 
 namespace qov::device {
+namespace {
+
+constexpr std::int64_t kRetryPauseMs = 50;
+
+}  // namespace
 
 TComRcvThread::TComRcvThread(platform::Clock& clock, TComPort& port, RcvMailbox& mailbox)
     : clock_(clock), port_(port), mailbox_(mailbox) {}
@@ -12,17 +17,29 @@ void TComRcvThread::RequestTerminate() {
   port_.InterruptRead();
 }
 
+bool RcvMailbox::Offer(const std::uint8_t* chunk, std::int32_t length) {
+  // A chunk that finds the slot taken is lost; nothing is queued.
+  if (rcv_ready.load(std::memory_order_acquire)) return false;
+  std::memcpy(rcv_buffer, chunk, static_cast<std::size_t>(length));
+  rcv_length = length;
+  rcv_ready.store(true, std::memory_order_release);
+  if (platform::WakeEvent* w = reader.load(std::memory_order_acquire)) w->Signal();
+  return true;
+}
+
 void TComRcvThread::Execute() {
   std::uint8_t chunk[kMailboxSize];
   while (!Terminated()) {
-    clock_.SleepMs(50);
+    // The read blocks until a chunk has come (it ends 50 ms after its last
+    // byte) or the terminate request interrupts it.
     const std::int32_t n = port_.Read(chunk, kMailboxSize);
-    if (n <= 0) continue;
-    // A chunk that finds the slot taken is lost; nothing is queued.
-    if (mailbox_.rcv_ready.load(std::memory_order_acquire)) continue;
-    std::memcpy(mailbox_.rcv_buffer, chunk, static_cast<std::size_t>(n));
-    mailbox_.rcv_length = n;
-    mailbox_.rcv_ready.store(true, std::memory_order_release);
+    if (n > 0) {
+      mailbox_.Offer(chunk, n);
+      continue;
+    }
+    // A closed or failing port (or one whose reads time out) is tried again
+    // after a pause, not in a tight loop.
+    Stop().WaitUntil(clock_, platform::DeadlineAfter(clock_.NowMs(), kRetryPauseMs));
   }
 }
 

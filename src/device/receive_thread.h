@@ -8,6 +8,7 @@
 
 #include "device/com_port.h"
 #include "platform/clock.h"
+#include "platform/wake_event.h"
 #include "platform/worker_thread.h"
 
 namespace qov::device {
@@ -21,6 +22,13 @@ struct RcvMailbox {
   std::atomic<bool> rcv_ready{false};
   std::uint8_t rcv_buffer[kMailboxSize] = {};
   std::int32_t rcv_length = 0;
+  // The sender's event, signalled after each chunk is posted; set by the
+  // sender before the receive thread starts, and left to outlive it.
+  std::atomic<platform::WakeEvent*> reader{nullptr};
+
+  // Posts a chunk when the slot is free and wakes the sender; false when the
+  // slot was taken and the chunk is lost. The receiving side only.
+  bool Offer(const std::uint8_t* chunk, std::int32_t length);
 };
 
 class TComRcvThread final : public platform::WorkerThread {
@@ -28,7 +36,7 @@ class TComRcvThread final : public platform::WorkerThread {
   TComRcvThread(platform::Clock& clock, TComPort& port, RcvMailbox& mailbox);
   ~TComRcvThread() override { Join(); }
 
-  // Also ends a read in progress, so the thread ends within one pass.
+  // Also ends a read in progress, so the thread ends at once.
   void RequestTerminate() override;
 
  protected:

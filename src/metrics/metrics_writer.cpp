@@ -22,11 +22,12 @@ MetricsWriter::MetricsWriter(const Metrics& metrics, config::Log& log, std::stri
       period_ms_(std::int64_t{period_s} * 1000),
       write_(std::move(write)) {}
 
-void MetricsWriter::WriteIfDue(platform::Tick now) {
-  if (written_once_ && now < next_) return;
+platform::Tick MetricsWriter::WriteIfDue(platform::Tick now) {
+  if (written_once_ && now < next_) return next_;
   written_once_ = true;
   next_ = now + period_ms_;
   Write(now, true);
+  return next_;
 }
 
 void MetricsWriter::WriteStopped(platform::Tick now) { Write(now, false); }

@@ -24,8 +24,9 @@ class MetricsWriter {
   MetricsWriter(const Metrics& metrics, config::Log& log, std::string path, std::int32_t period_s,
                 WriteFn write = DefaultWrite());
 
-  // Writes at the first call, then once `period_s` has passed since the last attempt.
-  void WriteIfDue(platform::Tick now);
+  // Writes at the first call, then once `period_s` has passed since the last
+  // attempt; gives the time the next write is due.
+  platform::Tick WriteIfDue(platform::Tick now);
   // The last file of the run, with qov_up 0.
   void WriteStopped(platform::Tick now);
 

@@ -1,9 +1,10 @@
-// Monotonic millisecond time and sleeping, behind an interface so that tests
-// step time instead of waiting.
+// Monotonic millisecond time and waiting for a deadline, behind an interface
+// so that tests step time instead of waiting.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
+
+#include "platform/wake_event.h"
 
 namespace qov::platform {
 
@@ -15,24 +16,30 @@ class Clock {
  public:
   virtual ~Clock() = default;
   virtual Tick NowMs() = 0;
-  virtual void SleepMs(std::uint32_t ms) = 0;
+  // Blocks until `deadline` or until `wake` is signalled, whichever comes
+  // first; true when the signal ended it (and was taken). A deadline already
+  // due returns at once.
+  virtual bool WaitUntil(Tick deadline, WakeEvent& wake) = 0;
 };
 
 // The operating system's clock (GetTickCount64 / CLOCK_MONOTONIC).
 Clock& SystemClock();
 
 // Deadline `period_ms` after `now`; zero and negative periods give a deadline
-// that is already due on the next test.
+// that is already due.
 inline Tick DeadlineAfter(Tick now, std::int64_t period_ms) { return now + period_ms; }
 inline Tick DeadlineAfterSeconds(Tick now, std::int64_t period_s) { return now + period_s * 1000; }
-inline bool IsPast(Tick now, Tick deadline) { return now > deadline; }
+inline bool IsDue(Tick now, Tick deadline) { return now >= deadline; }
 
-// Waits `seconds` in 250 ms sleeps, returning early once `terminate` is set.
-// The first test comes before any sleep, so 0 s or an already set request return at once.
-inline void WaitSeconds(Clock& clock, std::uint32_t seconds, const std::atomic<bool>& terminate) {
-  const Tick deadline = DeadlineAfterSeconds(clock.NowMs(), seconds);
-  while (clock.NowMs() < deadline && !terminate.load(std::memory_order_acquire)) {
-    clock.SleepMs(250);
+// Waits on a real monotonic clock, whose reading `now` gives: the event's
+// own timed wait, repeated when it returns before the deadline without a signal.
+template <class Now>
+bool WaitUntilOnSystemTime(Now now, Tick deadline, WakeEvent& wake) {
+  for (;;) {
+    const Tick left = deadline - now();
+    if (left <= 0) return wake.TryTake();
+    const auto chunk = static_cast<std::uint32_t>(left < Tick{WakeEvent::kForever - 1} ? left : WakeEvent::kForever - 1);
+    if (wake.Wait(chunk)) return true;
   }
 }
 

@@ -5,18 +5,16 @@
 namespace qov::platform {
 namespace {
 
+Tick MonotonicMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<Tick>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
 class PosixClock final : public Clock {
  public:
-  Tick NowMs() override {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<Tick>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-  }
-  void SleepMs(std::uint32_t ms) override {
-    timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-    while (nanosleep(&ts, &ts) != 0) {
-    }
-  }
+  Tick NowMs() override { return MonotonicMs(); }
+  bool WaitUntil(Tick deadline, WakeEvent& wake) override { return WaitUntilOnSystemTime(MonotonicMs, deadline, wake); }
 };
 
 }  // namespace

@@ -4,10 +4,12 @@
 namespace qov::platform {
 namespace {
 
+Tick TickMs() { return static_cast<Tick>(::GetTickCount64()); }
+
 class Win32Clock final : public Clock {
  public:
-  Tick NowMs() override { return static_cast<Tick>(::GetTickCount64()); }
-  void SleepMs(std::uint32_t ms) override { ::Sleep(ms); }
+  Tick NowMs() override { return TickMs(); }
+  bool WaitUntil(Tick deadline, WakeEvent& wake) override { return WaitUntilOnSystemTime(TickMs, deadline, wake); }
 };
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include <systemd/sd-daemon.h>
-#include <time.h>
 
-#include <atomic>
 #include <cstdint>
 
 #include "platform/host_watchdog.h"
@@ -9,14 +7,8 @@
 namespace qov::platform {
 namespace {
 
-std::int64_t MonotonicUs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
-}
-
-// The host's interval (0: no watchdog), read once from the environment
-// systemd gave the process.
+// The host's time-out in microseconds (0: no watchdog), read once from the
+// environment systemd gave the process.
 std::int64_t WatchdogIntervalUs() {
   static const std::int64_t interval = [] {
     std::uint64_t usec = 0;
@@ -27,15 +19,16 @@ std::int64_t WatchdogIntervalUs() {
 
 }  // namespace
 
-void FeedHostWatchdog() {
+std::int64_t HostWatchdogFeedPeriodMs() {
   const std::int64_t interval = WatchdogIntervalUs();
-  if (interval <= 0) return;
-  // Only the supervisor feeds; the atomic keeps a second caller harmless.
-  static std::atomic<std::int64_t> last_us{0};
-  const std::int64_t now = MonotonicUs();
-  if (now - last_us.load(std::memory_order_relaxed) < interval / 2) return;
-  last_us.store(now, std::memory_order_relaxed);
-  sd_notify(0, "WATCHDOG=1");
+  if (interval <= 0) return 0;
+  // Half the time-out, as systemd advises, and never below a millisecond.
+  const std::int64_t half_ms = interval / 2000;
+  return half_ms > 0 ? half_ms : 1;
+}
+
+void FeedHostWatchdog() {
+  if (WatchdogIntervalUs() > 0) sd_notify(0, "WATCHDOG=1");
 }
 
 }  // namespace qov::platform

@@ -2,6 +2,8 @@
 
 namespace qov::platform {
 
+std::int64_t HostWatchdogFeedPeriodMs() { return 0; }
+
 void FeedHostWatchdog() {}
 
 }  // namespace qov::platform

@@ -1,6 +1,5 @@
 #include "platform/leavable_call.h"
 
-#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
@@ -15,6 +14,9 @@ struct LeavableWorker::State {
   bool busy = false;          // a job is queued or running
   bool result = false;
   bool quit = false;
+  // The waiting caller's event; cleared under the mutex before the caller
+  // leaves, so a helper finishing late never signals a freed one.
+  WakeEvent* waiter = nullptr;
 
   void Serve() {
     std::unique_lock lock(mutex);
@@ -28,7 +30,7 @@ struct LeavableWorker::State {
       lock.lock();
       result = r;
       busy = false;
-      changed.notify_all();
+      if (waiter) waiter->Signal();
     }
   }
 };
@@ -52,8 +54,8 @@ LeavableWorker::~LeavableWorker() {
   }
 }
 
-std::optional<bool> LeavableWorker::Run(std::function<bool()> call, const std::atomic<bool>& stop) {
-  if (stop.load(std::memory_order_acquire)) return std::nullopt;
+std::optional<bool> LeavableWorker::Run(std::function<bool()> call, StopRequest& stop) {
+  if (stop.IsSet()) return std::nullopt;
   if (!thread_.joinable()) {
     try {
       thread_ = std::thread([state = state_] { state->Serve(); });
@@ -62,19 +64,26 @@ std::optional<bool> LeavableWorker::Run(std::function<bool()> call, const std::a
     }
   }
   std::unique_lock lock(state_->mutex);
+  state_->waiter = &stop.Wake();
   const auto wait_while_busy = [&] {
     while (state_->busy) {
-      if (stop.load(std::memory_order_acquire)) return false;
-      state_->changed.wait_for(lock, std::chrono::milliseconds(kStopCheckMs));
+      if (stop.IsSet()) return false;
+      lock.unlock();
+      stop.Wake().Wait(WakeEvent::kForever);
+      lock.lock();
     }
     return true;
   };
-  if (!wait_while_busy()) return std::nullopt;  // one given up on earlier still runs
-  state_->job = std::move(call);
-  state_->busy = true;
-  state_->changed.notify_all();
-  if (!wait_while_busy()) return std::nullopt;
-  return state_->result;
+  std::optional<bool> outcome;
+  // One given up on earlier may still run: the new call waits behind it.
+  if (wait_while_busy()) {
+    state_->job = std::move(call);
+    state_->busy = true;
+    state_->changed.notify_all();
+    if (wait_while_busy()) outcome = state_->result;
+  }
+  state_->waiter = nullptr;
+  return outcome;
 }
 
 }  // namespace qov::platform

@@ -1,6 +1,6 @@
 // Runs calls that cannot be cancelled (a blocking name look-up, a WinInet
 // request, an ICMP echo) where they can be left behind: on a helper thread
-// whose result the caller waits for while watching a stop flag.
+// whose result the caller waits for until it comes or a stop is asked for.
 #pragma once
 
 #include <atomic>
@@ -10,10 +10,9 @@
 #include <optional>
 #include <thread>
 
-namespace qov::platform {
+#include "platform/stop_request.h"
 
-// How often a waiting caller looks at its stop flag.
-inline constexpr std::uint32_t kStopCheckMs = 250;
+namespace qov::platform {
 
 // One helper thread, made at the first call and kept, that runs one call at
 // a time for one owner. Reusing it keeps thread creation out of every probe.
@@ -26,12 +25,13 @@ class LeavableWorker {
   LeavableWorker(const LeavableWorker&) = delete;
   LeavableWorker& operator=(const LeavableWorker&) = delete;
 
-  // The result of `call`, or nothing when `stop` was set first (seen within
-  // kStopCheckMs). A call given up on finishes alone and its result is
-  // dropped, so it must own everything it uses: capture by value. A call
-  // waits first for one given up on earlier. When no helper thread can be
-  // created, the call runs on the calling thread.
-  std::optional<bool> Run(std::function<bool()> call, const std::atomic<bool>& stop);
+  // The result of `call`, or nothing when `stop` was set first. The caller
+  // sleeps on `stop`'s event, which the helper signals when the call ends
+  // and the request signals when it is set. A call given up on finishes
+  // alone and its result is dropped, so it must own everything it uses:
+  // capture by value. A call waits first for one given up on earlier. When
+  // no helper thread can be created, the call runs on the calling thread.
+  std::optional<bool> Run(std::function<bool()> call, StopRequest& stop);
 
  private:
   struct State;

@@ -1,7 +1,8 @@
 // A serial port for byte-oriented I/O with fixed line settings (8 data bits,
-// no parity, one stop bit), read time-outs of 50 ms between bytes and
-// 100 + 5 x N ms in all, and a write time-out of about a second. A read and
-// a write may run at the same time on two threads.
+// no parity, one stop bit). A read waits for its first byte without a limit
+// and ends 50 ms after the last byte (or when the buffer is full); a write
+// has a time-out of about a second. A read and a write may run at the same
+// time on two threads.
 #pragma once
 
 #include <cstdint>
@@ -24,7 +25,8 @@ class SerialPort {
   virtual std::string OpenError() const { return {}; }
   virtual void Close() = 0;
   virtual bool IsOpen() const = 0;
-  // Bytes read (0 on time-out), or -2 when the read fails. Only called while open.
+  // Bytes read, 0 when interrupted before any came, or -2 when the read
+  // fails (the other end gone). Only called while open.
   virtual std::int32_t Read(std::uint8_t* buffer, std::int32_t count) = 0;
   // Bytes written, or -2 when the write fails or cannot go out within
   // kWriteTimeoutMs. Only called while open.

@@ -1,6 +1,7 @@
 // termios backend: raw 8N1 on a non-blocking descriptor, with reads paced by
-// poll() to give the same time-outs as the Windows port (50 ms between bytes,
-// 100 + 5 x N ms in all) and writes bounded by the write time-out. A pipe
+// poll() as the Windows port's time-outs pace its reads (the first byte
+// awaited without a limit, then 50 ms between bytes) and writes bounded by
+// the write time-out. A pipe
 // polled beside the port lets another thread end a read at once. The port
 // is held exclusively, as Windows opens it: no other process (another
 // service, a modem manager, a terminal program) may use it meanwhile.
@@ -26,9 +27,7 @@
 namespace qov::platform {
 namespace {
 
-constexpr std::int64_t kIntervalTimeoutMs = 50;
-constexpr std::int64_t kTotalTimeoutConstantMs = 100;
-constexpr std::int64_t kTotalTimeoutPerByteMs = 5;
+constexpr int kIntervalTimeoutMs = 50;
 
 std::int64_t MonotonicMs() {
   timespec ts{};
@@ -105,20 +104,20 @@ class PosixSerialPort final : public SerialPort {
   bool IsOpen() const override { return static_cast<bool>(fd_); }
 
   std::int32_t Read(std::uint8_t* buffer, std::int32_t count) override {
-    const std::int64_t end = MonotonicMs() + kTotalTimeoutConstantMs + kTotalTimeoutPerByteMs * count;
     std::int32_t got = 0;
     while (got < count && !interrupted_.load()) {
-      const std::int64_t now = MonotonicMs();
-      if (now >= end) break;
-      std::int64_t wait = end - now;
-      if (got > 0) wait = std::min(wait, kIntervalTimeoutMs);
+      // Without the interrupt pipe a first byte is awaited in bounded steps.
+      const int wait = got > 0 ? kIntervalTimeoutMs : (wake_read_ ? -1 : 1000);
       pollfd polled[2] = {{fd_.get(), POLLIN, 0}, {wake_read_.get(), POLLIN, 0}};
-      const int rc = ::poll(polled, wake_read_ ? 2 : 1, static_cast<int>(wait));
+      const int rc = ::poll(polled, wake_read_ ? 2 : 1, wait);
       if (rc < 0) {
         if (errno == EINTR) continue;
         return got > 0 ? got : -2;
       }
-      if (rc == 0) break;  // the total or the interval time-out passed
+      if (rc == 0) {
+        if (got > 0) break;  // the gap after the last byte ends the chunk
+        continue;
+      }
       const pollfd& p = polled[0];
       if (p.revents == 0) break;  // interrupted
       if (p.revents & POLLIN) {

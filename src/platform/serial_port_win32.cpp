@@ -1,6 +1,6 @@
-// Win32 backend: a COM port handle opened for overlapped I/O at 8N1, with the
-// read time-outs 50 ms between bytes and 100 + 5 x N ms in all and a bounded
-// write. Overlapped I/O lets the control thread's write go out while the
+// Win32 backend: a COM port handle opened for overlapped I/O at 8N1, with a
+// read that waits for its first byte without a limit and ends 50 ms after
+// the last one (an interval time-out and no total), and a bounded write. Overlapped I/O lets the control thread's write go out while the
 // receive thread's read is pending (a synchronous handle would queue it
 // behind the read on Windows).
 #include "platform/serial_device_map.h"
@@ -102,8 +102,8 @@ class Win32SerialPort final : public SerialPort {
 
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = 50;
-    timeouts.ReadTotalTimeoutMultiplier = 5;
-    timeouts.ReadTotalTimeoutConstant = 100;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = 0;
     timeouts.WriteTotalTimeoutMultiplier = 0;
     timeouts.WriteTotalTimeoutConstant = kWriteTimeoutMs;
     return ::SetCommTimeouts(handle_.get(), &timeouts) && ::SetupComm(handle_.get(), 128, 128) &&

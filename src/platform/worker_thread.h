@@ -1,4 +1,5 @@
-// Base of the service's own threads: a polling body with a terminate request.
+// Base of the service's own threads: a body that waits for its next
+// deadline or a wake-up, with a terminate request that ends any such wait.
 #pragma once
 
 #include <atomic>
@@ -6,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+#include "platform/stop_request.h"
 #include "platform/thread.h"
 
 namespace qov::platform {
@@ -28,10 +30,13 @@ class WorkerThread : public Stoppable {
   // never runs on a half-destroyed object; this is the backstop.
   ~WorkerThread() override { Join(); }
 
-  // Written by the owner's thread, read by the body once per pass.
-  void RequestTerminate() override { terminate_.store(true, std::memory_order_release); }
-  bool Terminated() const { return terminate_.load(std::memory_order_acquire); }
-  const std::atomic<bool>& TerminateFlag() const { return terminate_; }
+  // Written by the owner's thread; wakes the body from any wait.
+  void RequestTerminate() override { stop_.Set(); }
+  bool Terminated() const { return stop_.IsSet(); }
+  const std::atomic<bool>& TerminateFlag() const { return stop_.Flag(); }
+  StopRequest& Stop() { return stop_; }
+  // Tells the body there is work before its next deadline; any thread.
+  void Wake() { stop_.Wake().Signal(); }
 
   bool WaitFor(std::uint32_t timeout_ms) override { return !thread_ || thread_->WaitFor(timeout_ms); }
 
@@ -56,7 +61,7 @@ class WorkerThread : public Stoppable {
   virtual void Execute() = 0;
 
  private:
-  std::atomic<bool> terminate_{false};
+  StopRequest stop_;
   std::unique_ptr<Thread> thread_;
 };
 

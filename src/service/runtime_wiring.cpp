@@ -50,21 +50,22 @@ supervision::SupervisorSeams MakeSupervisorSeams(Runtime& rt, std::shared_ptr<su
   s.system_load_text = [load] { return load->Text(); };
   s.start_process = platform::StartWatchedProcess;
   s.feed_host_watchdog = platform::FeedHostWatchdog;
+  s.host_watchdog_period_ms = platform::HostWatchdogFeedPeriodMs();
   rt.metrics.start_time_s = platform::UtcNowSeconds();
   // Made on the supervisor thread once the configuration is loaded; with no
   // path nothing is made and nothing is written.
   auto writer = std::make_shared<std::unique_ptr<metrics::MetricsWriter>>();
-  s.publish_metrics = [&rt, writer](bool stopping) {
-    if (rt.params.metrics_file_path.empty()) return;
+  s.publish_metrics = [&rt, writer](bool stopping) -> std::optional<platform::Tick> {
+    if (rt.params.metrics_file_path.empty()) return std::nullopt;
     if (!*writer) {
       *writer = std::make_unique<metrics::MetricsWriter>(rt.metrics, rt.log, rt.params.metrics_file_path,
                                                          rt.params.metrics_period_s);
     }
     if (stopping) {
       (*writer)->WriteStopped(rt.clock.NowMs());
-    } else {
-      (*writer)->WriteIfDue(rt.clock.NowMs());
+      return std::nullopt;
     }
+    return (*writer)->WriteIfDue(rt.clock.NowMs());
   };
   return s;
 }

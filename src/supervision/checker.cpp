@@ -17,12 +17,14 @@ std::uint32_t EchoTimeoutMs(std::int32_t check_wait_resp_s) {
 
 void TOSMonitorThread::Execute() {
   while (!Terminated()) {
-    if (platform::IsPast(ctx_.clock.NowMs(), next_check_)) RunCheckCycle();
-    if (!Terminated() && platform::IsPast(ctx_.clock.NowMs(), next_program_check_)) {
+    if (platform::IsDue(ctx_.clock.NowMs(), next_check_)) RunCheckCycle();
+    if (!Terminated() && platform::IsDue(ctx_.clock.NowMs(), next_program_check_)) {
       next_program_check_ = platform::DeadlineAfterSeconds(ctx_.clock.NowMs(), ctx_.params.program_ctrl_check_period_s);
       if (ctx_.program_control_step) ctx_.program_control_step(TerminateFlag());
     }
-    ctx_.clock.SleepMs(100);
+    const platform::Tick next = std::max(std::min(next_check_, next_program_check_),
+                                         platform::DeadlineAfter(ctx_.clock.NowMs(), kMinPauseMs));
+    Stop().WaitUntil(ctx_.clock, next);
   }
 }
 
@@ -71,7 +73,7 @@ void TOSMonitorThread::RunCheckCycle() {
   if (!settling) Escalate();
   // After the escalation, so that the redial it causes is the one that
   // follows a modem reset.
-  ctx_.flags.connection_up = false;  // the supervisor redials
+  ctx_.flags.ConnectionLost();  // the supervisor redials
 }
 
 std::optional<bool> TOSMonitorThread::ProbeAddresses(std::vector<std::string>& reasons) {
@@ -82,8 +84,8 @@ std::optional<bool> TOSMonitorThread::ProbeAddresses(std::vector<std::string>& r
     if (Terminated()) return std::nullopt;
     const CheckAddress a = ParseCheckAddress(p.check_addr[static_cast<std::size_t>(i)]);
     const bool http = a.method == ProbeMethod::kHttp;
-    const ProbeResult r = http ? ctx_.probes.Http(a.target, TerminateFlag())
-                               : ctx_.probes.Icmp(a.target, timeout_ms, TerminateFlag());
+    const ProbeResult r =
+        http ? ctx_.probes.Http(a.target, Stop()) : ctx_.probes.Icmp(a.target, timeout_ms, Stop());
     if (Terminated()) return std::nullopt;
     if (r.answered) return true;
     reasons.push_back("check " + std::to_string(i) + (http ? " HTTP " : " ICMP ") + a.target + ": " + r.reason);
@@ -129,7 +131,7 @@ void TOSMonitorThread::RequestModemReset() {
   ++modem_resets_in_row_;
   ctx_.flags.ModemResetRequested(ctx_.clock.NowMs(), ctx_.params.check_settle_after_reset_s);
   // Counted by the control thread once the board took it.
-  if (ctx_.control) ctx_.control->modem_reset_request = true;
+  if (ctx_.control) ctx_.control->RequestModemReset();
 }
 
 void TOSMonitorThread::RequestComputerReset() {
@@ -156,7 +158,7 @@ void TOSMonitorThread::RequestComputerReset() {
   }
   config::Report(ctx_.events, config::EventId::kComputerResetRequested, {reason});
   // Counted by the control thread once the board took it.
-  ctx_.control->pc_reset_request = true;
+  ctx_.control->RequestComputerReset();
 }
 
 }  // namespace qov::supervision

@@ -13,9 +13,10 @@
 #include "config/events.h"
 #include "config/log.h"
 #include "config/param_rec.h"
-#include "device/control_thread.h"
+#include "device/reset_requests.h"
 #include "metrics/metrics.h"
 #include "platform/clock.h"
+#include "platform/stop_request.h"
 #include "platform/worker_thread.h"
 #include "supervision/reset_history.h"
 #include "supervision/run_flags.h"
@@ -34,8 +35,8 @@ struct ProbeResult {
 class Probes {
  public:
   virtual ~Probes() = default;
-  virtual ProbeResult Http(const std::string& target, const std::atomic<bool>& stop) = 0;
-  virtual ProbeResult Icmp(const std::string& host, std::uint32_t timeout_ms, const std::atomic<bool>& stop) = 0;
+  virtual ProbeResult Http(const std::string& target, platform::StopRequest& stop) = 0;
+  virtual ProbeResult Icmp(const std::string& host, std::uint32_t timeout_ms, platform::StopRequest& stop) = 0;
 };
 
 // The echo time-out for `check_wait_resp_s`: seconds bounded to 1 ... 3600,
@@ -48,7 +49,7 @@ struct CheckerContext {
   const config::TParamRec& params;
   RunFlags& flags;
   // Reset requests go here; may be null when no control thread exists.
-  device::TQOVControlThread* control;
+  device::ResetRequests* control;
   Probes& probes;
   // One program-control step.
   std::function<void(const std::atomic<bool>& stop)> program_control_step;
@@ -91,6 +92,8 @@ class TOSMonitorThread final : public platform::WorkerThread {
   bool failing_reported_ = false;
   platform::Tick next_check_ = kDueAtOnce;
   platform::Tick next_program_check_ = kDueAtOnce;
+  // A period of 0 repeats its step after this pause, not back to back.
+  static constexpr std::int64_t kMinPauseMs = 100;
   static constexpr platform::Tick kDueAtOnce = std::numeric_limits<platform::Tick>::min();
 };
 

@@ -17,7 +17,7 @@ using platform::ProbeOutcome;
 // Runs `probe` on the worker. Its outcome comes back through a slot of its
 // own, which a probe given up on may still fill after the caller has left.
 template <class Probe>
-std::optional<ProbeOutcome> RunLeavable(platform::LeavableWorker& worker, Probe probe, const std::atomic<bool>& stop) {
+std::optional<ProbeOutcome> RunLeavable(platform::LeavableWorker& worker, Probe probe, platform::StopRequest& stop) {
   auto slot = std::make_shared<ProbeOutcome>();
   const auto done = worker.Run(
       [slot, probe] {
@@ -36,7 +36,7 @@ ProbeResult ResultOf(const ProbeOutcome& outcome, std::uint32_t timeout_ms) {
 
 }  // namespace
 
-ProbeResult NetProbes::Http(const std::string& target, const std::atomic<bool>& stop) {
+ProbeResult NetProbes::Http(const std::string& target, platform::StopRequest& stop) {
   const std::string url = HttpUrlFor(target);
   const std::uint32_t timeout_ms = http_timeout_ms_;
   std::optional<ProbeOutcome> outcome =
@@ -48,7 +48,7 @@ ProbeResult NetProbes::Http(const std::string& target, const std::atomic<bool>& 
   return ResultOf(*outcome, timeout_ms);
 }
 
-ProbeResult NetProbes::Icmp(const std::string& host, std::uint32_t timeout_ms, const std::atomic<bool>& stop) {
+ProbeResult NetProbes::Icmp(const std::string& host, std::uint32_t timeout_ms, platform::StopRequest& stop) {
   if (host.empty()) return ResultOf({ProbeFault::kInvalidTarget, 0, {}}, timeout_ms);
   const std::optional<ProbeOutcome> outcome =
       RunLeavable(worker_, [host, timeout_ms] { return platform::IcmpEcho(host, timeout_ms); }, stop);

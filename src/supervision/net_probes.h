@@ -15,15 +15,15 @@ namespace qov::supervision {
 inline constexpr std::uint32_t kHttpProbeTimeoutMs = 30000;
 
 // Each probe runs on a helper thread, so that a stop never waits for a name
-// look-up, an echo or an HTTP request: the checker gives up on it within a
-// quarter second and the helper finishes alone.
+// look-up, an echo or an HTTP request: the checker gives up on it as soon
+// as the stop is asked for and the helper finishes alone.
 class NetProbes final : public Probes {
  public:
   explicit NetProbes(std::uint32_t http_timeout_ms = kHttpProbeTimeoutMs) : http_timeout_ms_(http_timeout_ms) {}
 
-  ProbeResult Http(const std::string& target, const std::atomic<bool>& stop) override;
+  ProbeResult Http(const std::string& target, platform::StopRequest& stop) override;
   // An empty host fails at once, with nothing sent.
-  ProbeResult Icmp(const std::string& host, std::uint32_t timeout_ms, const std::atomic<bool>& stop) override;
+  ProbeResult Icmp(const std::string& host, std::uint32_t timeout_ms, platform::StopRequest& stop) override;
 
  private:
   std::uint32_t http_timeout_ms_;

@@ -5,13 +5,17 @@
 #include <limits>
 
 #include "platform/clock.h"
+#include "platform/wake_event.h"
 
 namespace qov::supervision {
 
 struct RunFlags {
   // Set by the supervisor after the start-up delay or a successful dial;
-  // cleared by the checker at every failed cycle.
+  // cleared by the checker at every failed cycle (ConnectionLost).
   std::atomic<bool> connection_up{false};
+  // The supervisor's event, woken when the connection is lost; set by the
+  // supervisor before it starts the checker.
+  std::atomic<platform::WakeEvent*> supervisor_wake{nullptr};
   // Written by the supervisor only.
   std::atomic<bool> start_wait_done{false};
   std::atomic<bool> checker_started{false};
@@ -25,6 +29,12 @@ struct RunFlags {
   // redials after failed cycles do not settle, or with a settle time at
   // least the fail period no failure would ever count.
   std::atomic<bool> dial_settles{true};
+
+  // The checker found the connection down: the supervisor redials.
+  void ConnectionLost() {
+    connection_up.store(false);
+    if (platform::WakeEvent* w = supervisor_wake.load()) w->Signal();
+  }
 
   // The checker asks the board to reset the modem.
   void ModemResetRequested(platform::Tick now, std::int32_t settle_s) {

@@ -1,11 +1,22 @@
 #include "supervision/supervisor.h"
 
+#include <algorithm>
 #include <exception>
+#include <limits>
 #include <utility>
 
 #include "config/config_loader.h"
 
 namespace qov::supervision {
+namespace {
+
+// The pause before something that failed is tried again (a worker that
+// could not be made, a dial, the log), and the shortest gap between two
+// runs of a step whose period is 0.
+constexpr std::int64_t kRetryPauseMs = 100;
+constexpr platform::Tick kNever = std::numeric_limits<platform::Tick>::max();
+
+}  // namespace
 
 std::optional<std::string> RasdialCommandLine(const std::string& connection_name) {
   if (connection_name.find('"') != std::string::npos) return std::nullopt;
@@ -45,6 +56,10 @@ void TSupervisorThread::Execute() {
   ctx_.flags.checker_started = false;
   ctx_.flags.last_check_ok = true;
   ctx_.flags.dial_settles = true;
+  ctx_.flags.supervisor_wake.store(&Stop().Wake());
+  // A log file lost by a write wakes this thread to open it again.
+  ctx_.log.WakeOnLoss(&Stop().Wake());
+  next_feed_ = ctx_.clock.NowMs();
 
   LoadConfiguration();
   StartControlThread();
@@ -60,11 +75,43 @@ void TSupervisorThread::Execute() {
       StartChecker();
     }
     LogSystemLoadWhenDue();
-    seams_.feed_host_watchdog();
-    seams_.publish_metrics(false);
-    ctx_.clock.SleepMs(100);
+    RunPeriodicDuties();
+    WaitForWork();
   }
   seams_.publish_metrics(true);
+  ctx_.log.WakeOnLoss(nullptr);
+  ctx_.flags.supervisor_wake.store(nullptr);
+}
+
+void TSupervisorThread::RunPeriodicDuties() {
+  const platform::Tick now = ctx_.clock.NowMs();
+  if (seams_.host_watchdog_period_ms > 0 && platform::IsDue(now, next_feed_)) {
+    seams_.feed_host_watchdog();
+    next_feed_ = platform::DeadlineAfter(now, seams_.host_watchdog_period_ms);
+  }
+  next_metrics_ = seams_.publish_metrics(false);
+}
+
+platform::Tick TSupervisorThread::NextDutyBefore(platform::Tick limit) const {
+  platform::Tick next = limit;
+  if (seams_.host_watchdog_period_ms > 0) next = std::min(next, next_feed_);
+  if (next_metrics_) next = std::min(next, *next_metrics_);
+  return next;
+}
+
+void TSupervisorThread::WaitForWork() {
+  const config::TParamRec& p = ctx_.params;
+  const platform::Tick now = ctx_.clock.NowMs();
+  platform::Tick next = NextDutyBefore(kNever);
+  if (p.system_load_log_enable) next = std::min(next, next_load_line_);
+  // Something that failed, or a dial still running while the connection is
+  // down, is looked at again after the pause.
+  const bool dialling = p.connection_need_dial && !ctx_.flags.connection_up;
+  const bool log_lost = !p.log_file_path.empty() && !ctx_.log.IsOpen();
+  if (!control_started_ || checker_start_failed_ || dialling || log_lost) {
+    next = std::min(next, platform::DeadlineAfter(now, kRetryPauseMs));
+  }
+  Stop().WaitUntil(ctx_.clock, std::max(next, platform::DeadlineAfter(now, 1)));
 }
 
 void TSupervisorThread::LoadConfiguration() {
@@ -142,17 +189,18 @@ bool TSupervisorThread::Launch(platform::WorkerThread& worker, const char* what)
 
 void TSupervisorThread::WaitSeconds(std::uint32_t seconds) {
   const platform::Tick deadline = platform::DeadlineAfterSeconds(ctx_.clock.NowMs(), seconds);
-  while (ctx_.clock.NowMs() < deadline && !Terminated()) {
-    seams_.feed_host_watchdog();
-    seams_.publish_metrics(false);
-    ctx_.clock.SleepMs(250);
+  while (!Terminated() && !platform::IsDue(ctx_.clock.NowMs(), deadline)) {
+    RunPeriodicDuties();
+    Stop().WaitUntil(ctx_.clock, NextDutyBefore(deadline));
   }
 }
 
 void TSupervisorThread::LogSystemLoadWhenDue() {
   const config::TParamRec& p = ctx_.params;
-  if (!p.system_load_log_enable || !platform::IsPast(ctx_.clock.NowMs(), next_load_line_)) return;
-  next_load_line_ = platform::DeadlineAfterSeconds(ctx_.clock.NowMs(), p.system_load_log_period_s);
+  if (!p.system_load_log_enable || !platform::IsDue(ctx_.clock.NowMs(), next_load_line_)) return;
+  // A period of 0 writes a line at each pause, not back to back.
+  next_load_line_ = std::max(platform::DeadlineAfterSeconds(ctx_.clock.NowMs(), p.system_load_log_period_s),
+                             platform::DeadlineAfter(ctx_.clock.NowMs(), kRetryPauseMs));
   if (auto text = seams_.system_load_text()) ctx_.log.Write("System Load: CPU - " + *text);
 }
 

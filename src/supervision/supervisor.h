@@ -34,11 +34,16 @@ struct SupervisorSeams {
   // Starts a worker's thread; throws when it cannot be created.
   platform::ThreadStarter start_thread = platform::StartThread;
   // Tell the host's own watchdog (systemd's) that the service is alive;
-  // called on every pass and during the start-up delay.
+  // called every `host_watchdog_period_ms` (never for 0), also during the
+  // start-up delay.
   std::function<void()> feed_host_watchdog = [] {};
-  // Publish the metrics when their period has passed; called with the
-  // watchdog feed, and once with `stopping` set when this thread ends.
-  std::function<void(bool stopping)> publish_metrics = [](bool) {};
+  std::int64_t host_watchdog_period_ms = 0;
+  // Publish the metrics when their period has passed and give the time the
+  // next publication is due (nothing: none is); called at every wake-up and
+  // once with `stopping` set when this thread ends.
+  std::function<std::optional<platform::Tick>(bool stopping)> publish_metrics = [](bool) {
+    return std::optional<platform::Tick>();
+  };
   // The line about the last computer reset, once after it (logged after
   // "Service started"); nothing otherwise.
   std::function<std::optional<std::string>()> previous_reset_report = [] { return std::nullopt; };
@@ -92,12 +97,20 @@ class TSupervisorThread final : public platform::WorkerThread {
   // Starts `worker`'s thread; logs and returns false when it cannot be created.
   bool Launch(platform::WorkerThread& worker, const char* what);
   void LogSystemLoadWhenDue();
-  // The interruptible wait, feeding the host's watchdog as it goes.
+  // The host watchdog and the metrics, when due.
+  void RunPeriodicDuties();
+  // Sleeps until the earliest deadline, the connection's loss or the stop.
+  void WaitForWork();
+  // The start-up delay: ends at once at a stop, runs the periodic duties meanwhile.
   void WaitSeconds(std::uint32_t seconds);
+  // The earliest of the periodic duties' deadlines, or `limit` when sooner.
+  platform::Tick NextDutyBefore(platform::Tick limit) const;
 
   SupervisorContext ctx_;
   SupervisorSeams seams_;
   platform::Tick next_load_line_ = 0;
+  platform::Tick next_feed_ = 0;
+  std::optional<platform::Tick> next_metrics_;
   // Written by this thread only.
   bool control_started_ = false;
   bool checker_start_failed_ = false;

@@ -20,7 +20,7 @@ using test::HostileHttpServer;
 
 TEST(NetFaultPosixTest, RepliesWithoutAStatusLineAreNoAnswer) {
   supervision::NetProbes probes(3000);
-  const std::atomic<bool> never{false};
+  platform::StopRequest never;
   for (const char* reply : {"SSH-2.0-OpenSSH_9.2p1 Debian-2\r\n", "ok\n"}) {
     SCOPED_TRACE(reply);
     HostileHttpServer server(HostileHttpServer::Behaviour::kReply, reply);

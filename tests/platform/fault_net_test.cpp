@@ -79,7 +79,7 @@ TEST(NetFaultTest, HostileHttpServersFailTheProbeWithinItsTimeOut) {
        false},
   };
   supervision::NetProbes probes(kTimeoutMs);
-  const std::atomic<bool> never{false};
+  platform::StopRequest never;
   for (const auto& row : rows) {
     SCOPED_TRACE(row.fault);
     HostileHttpServer server(row.behaviour, row.reply);
@@ -105,7 +105,7 @@ TEST(NetFaultTest, AServerThatDripsItsAnswerFailsAtTheProbesTotalBound) {
       {"the status line at once, the headers dripped", std::string("HTTP/1.1 200 OK\r\n").size()},
   };
   supervision::NetProbes probes(kTimeoutMs);
-  const std::atomic<bool> never{false};
+  platform::StopRequest never;
   for (const auto& [fault, at_once] : rows) {
     SCOPED_TRACE(fault);
     HostileHttpServer server(Behaviour::kDrip, reply, at_once);
@@ -131,7 +131,7 @@ TEST(NetFaultTest, IcmpToNamesThatCannotBeResolvedFails) {
       {"empty labels", "a..b"},
   };
   supervision::NetProbes probes;
-  const std::atomic<bool> never{false};
+  platform::StopRequest never;
   for (const auto& [fault, host] : rows) {
     SCOPED_TRACE(fault);
     EXPECT_EQ(platform::ResolveHost(host), platform::Ipv4Address{});

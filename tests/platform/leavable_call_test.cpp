@@ -31,7 +31,7 @@ struct Latch {
 
 TEST(LeavableWorkerTest, ResultsComeBackOnOneReusedThread) {
   LeavableWorker worker;
-  const std::atomic<bool> no_stop{false};
+  platform::StopRequest no_stop;
   std::thread::id first;
   for (int i = 0; i < 50; ++i) {
     std::thread::id here;
@@ -46,12 +46,12 @@ TEST(LeavableWorkerTest, ResultsComeBackOnOneReusedThread) {
 TEST(LeavableWorkerTest, StopGivesUpOnACallInFlightAndLeavesItBehind) {
   auto latch = std::make_shared<Latch>();
   auto finished = std::make_shared<std::atomic<bool>>(false);
-  std::atomic<bool> stop{false};
+  platform::StopRequest stop;
   {
     LeavableWorker worker;
     std::thread stopper([&] {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      stop = true;
+      stop.Set();
     });
     EXPECT_EQ(worker.Run([latch, finished] { latch->Wait(); *finished = true; return true; }, stop), std::nullopt);
     stopper.join();

@@ -42,7 +42,7 @@ class PatientProbes {
 
  private:
   supervision::NetProbes probes_;
-  std::atomic<bool> never_{false};
+  platform::StopRequest never_;
 };
 
 class HttpProbeTest : public ::testing::Test {
@@ -113,10 +113,10 @@ TEST_F(HttpProbeTest, ServerThatNeverAnswersFailsWithinTheBound) {
 TEST(ProbeStopTest, StopEndsAHangingHttpProbeLongBeforeItsTimeOut) {
   LoopbackServer silent("");
   supervision::NetProbes probes(20000);
-  std::atomic<bool> stop{false};
+  platform::StopRequest stop;
   std::thread stopper([&] {
     while (silent.Connections() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    stop = true;
+    stop.Set();
   });
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(probes.Http(Target(silent), stop).answered);

@@ -39,12 +39,12 @@ std::uint16_t ClosedPort() {
 struct Row {
   const char* target;
   // Probes it, given servers of its own, and returns the result.
-  std::function<supervision::ProbeResult(supervision::NetProbes&, const std::atomic<bool>&)> probe;
+  std::function<supervision::ProbeResult(supervision::NetProbes&, platform::StopRequest&)> probe;
   supervision::ProbeResult expected;
 };
 
 supervision::ProbeResult HttpTo(Behaviour behaviour, const std::string& reply, supervision::NetProbes& probes,
-                                const std::atomic<bool>& never) {
+                                platform::StopRequest& never) {
   HostileHttpServer server(behaviour, reply);
   return probes.Http(server.Target("/check"), never);
 }
@@ -69,7 +69,7 @@ TEST(ProbeReasonWordsTest, EachStagedFaultGivesItsWords) {
       {"ICMP to 127.0.0.1", [](auto& p, auto& never) { return p.Icmp("127.0.0.1", 2000, never); }, {true, ""}},
   };
   supervision::NetProbes probes(kTimeoutMs);
-  const std::atomic<bool> never{false};
+  platform::StopRequest never;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.target);
     const supervision::ProbeResult got = row.probe(probes, never);

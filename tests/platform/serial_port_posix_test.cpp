@@ -81,19 +81,14 @@ TEST_F(PosixPortTest, OnlyASingleCapitalZIsAnAcknowledgement) {
   EXPECT_EQ(sim_.Frames(), (std::vector<int>{3, 3, 3, 3}));
 }
 
-TEST_F(PosixPortTest, ReadTimeOuts) {
+TEST_F(PosixPortTest, AReadEndsFiftyMillisecondsAfterItsLastByte) {
   std::uint8_t buf[kMailboxSize];
-  auto start = Clock::now();
-  EXPECT_EQ(port_.Read(buf, kMailboxSize), 0);
-  EXPECT_GE(MsSince(start), 730);  // the full 100 + 5 x 128 ms; only a loaded machine makes it later
-
-  // A short reply comes back once the 50 ms gap after its last byte has
-  // passed, long before the total time-out.
+  // A short reply comes back once the 50 ms gap after its last byte has passed.
   const auto frame = MakeFrame(CMD_LIFE_MESSAGE);
   port_.Write(frame.data(), 4);
-  start = Clock::now();
+  const auto start = Clock::now();
   EXPECT_EQ(port_.Read(buf, kMailboxSize), 1);
-  EXPECT_LT(MsSince(start), 700);
+  EXPECT_GE(MsSince(start), 50);
 
   // A pause inside a reply splits it into two reads.
   sim_.Command("mode split");
@@ -105,16 +100,16 @@ TEST_F(PosixPortTest, ReadTimeOuts) {
 
 TEST_F(PosixPortTest, ExchangesThroughTheReceiveThread) {
   RcvMailbox mailbox;
-  DeviceLink link(platform::SystemClock(), port_, mailbox);
-  const std::atomic<bool> no_stop{false};
+  platform::StopRequest no_stop;
+  DeviceLink link(platform::SystemClock(), port_, mailbox, no_stop);
   auto receiver = StartReceiveThread(platform::SystemClock(), port_, mailbox);
-  EXPECT_TRUE(link.CheckDeviceVersion(no_stop));
+  EXPECT_TRUE(link.CheckDeviceVersion());
   EXPECT_TRUE(link.SendDeviceCommand(CMD_TIMER_INIT));
 
   sim_.Command("mode silent");
   const auto start = Clock::now();
   EXPECT_FALSE(link.SendDeviceCommand(CMD_LIFE_MESSAGE));
-  EXPECT_GE(MsSince(start), 2500);  // five attempts of ten 50 ms polls
+  EXPECT_GE(MsSince(start), 2500);  // five attempts of 500 ms
   EXPECT_EQ(sim_.Frames(), (std::vector<int>{1, 3, 5, 5, 5, 5, 5}));
 }
 
@@ -127,15 +122,11 @@ TEST_F(PosixPortTest, HangUpFailsReadsAndWritesAtOnce) {
   EXPECT_EQ(port_.Write(buf, 4), -2);
 }
 
-// Another thread ends a read at once; reads stay interrupted until the port
-// is opened again.
+// A read with nothing to read waits until another thread interrupts it;
+// reads stay interrupted until the port is opened again.
 TEST_F(PosixPortTest, InterruptEndsAPendingReadUntilTheNextOpen) {
   std::uint8_t buf[kMailboxSize];
-  std::thread reader([&] {
-    const auto start = Clock::now();
-    EXPECT_EQ(port_.Read(buf, kMailboxSize), 0);
-    EXPECT_LT(MsSince(start), 700) << "ended by the interrupt, not by the 740 ms time-out";
-  });
+  std::thread reader([&] { EXPECT_EQ(port_.Read(buf, kMailboxSize), 0) << "only the interrupt ends it"; });
   test::DeviceSimProcess::Pause(100);
   port_.InterruptRead();
   reader.join();

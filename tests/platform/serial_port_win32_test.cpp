@@ -59,12 +59,8 @@ class Win32LivePortTest : public ::testing::Test {
   TComPort port_;
 };
 
-TEST_F(Win32LivePortTest, ReadTimeOutAndOneChunkReplies) {
+TEST_F(Win32LivePortTest, OneChunkReplies) {
   std::uint8_t buf[kMailboxSize];
-  auto start = Clock::now();
-  EXPECT_EQ(port_.Read(buf, kMailboxSize), 0);
-  EXPECT_GE(MsSince(start), 700);  // the full time-out; only load makes it later
-
   const auto frame = MakeFrame(CMD_VERSION);
   EXPECT_EQ(port_.Write(frame.data(), 4), 4);
   const auto n = port_.Read(buf, kMailboxSize);
@@ -76,12 +72,7 @@ TEST_F(Win32LivePortTest, ReadTimeOutAndOneChunkReplies) {
 TEST_F(Win32LivePortTest, WriteDuringAPendingReadAndInterruptedRead) {
   std::uint8_t buf[kMailboxSize];
   std::int32_t got = -3;
-  long read_ms = 0;
-  std::thread reader([&] {
-    const auto start = Clock::now();
-    got = port_.Read(buf, kMailboxSize);
-    read_ms = MsSince(start);
-  });
+  std::thread reader([&] { got = port_.Read(buf, kMailboxSize); });
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   const auto frame = MakeFrame(CMD_TIMER_INIT);
   const auto write_start = Clock::now();
@@ -90,24 +81,19 @@ TEST_F(Win32LivePortTest, WriteDuringAPendingReadAndInterruptedRead) {
   reader.join();
   EXPECT_TRUE(IsAcknowledgement(buf, got)) << got;
 
-  std::thread interrupted([&] {
-    const auto start = Clock::now();
-    got = port_.Read(buf, kMailboxSize);
-    read_ms = MsSince(start);
-  });
+  std::thread interrupted([&] { got = port_.Read(buf, kMailboxSize); });
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   port_.InterruptRead();
   interrupted.join();
-  EXPECT_EQ(got, 0);
-  EXPECT_LT(read_ms, 700) << "ended by the interrupt, not by the time-out";
+  EXPECT_EQ(got, 0) << "a read with nothing to read ends only by the interrupt";
 }
 
 TEST_F(Win32LivePortTest, ExchangesThroughTheReceiveThread) {
   RcvMailbox mailbox;
-  DeviceLink link(platform::SystemClock(), port_, mailbox);
-  const std::atomic<bool> no_stop{false};
+  platform::StopRequest no_stop;
+  DeviceLink link(platform::SystemClock(), port_, mailbox, no_stop);
   auto receiver = StartReceiveThread(platform::SystemClock(), port_, mailbox);
-  EXPECT_TRUE(link.CheckDeviceVersion(no_stop));
+  EXPECT_TRUE(link.CheckDeviceVersion());
   EXPECT_TRUE(link.SendDeviceCommand(CMD_TIMER_INIT));
   EXPECT_TRUE(link.SendDeviceCommand(CMD_LIFE_MESSAGE));
 }

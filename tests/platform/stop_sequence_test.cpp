@@ -9,6 +9,7 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -29,15 +30,15 @@ struct Journal {
   }
 };
 
-class PollingWorker final : public platform::WorkerThread {
+class WaitingWorker final : public platform::WorkerThread {
  public:
-  PollingWorker(std::string name, Journal& journal, config::LogWriter& log)
+  WaitingWorker(std::string name, Journal& journal, config::LogWriter& log)
       : name_(std::move(name)), journal_(journal), log_(log) {}
-  ~PollingWorker() override { Join(); }
+  ~WaitingWorker() override { Join(); }
 
  protected:
   void Execute() override {
-    while (!Terminated()) platform::SystemClock().SleepMs(10);
+    while (!Terminated()) Stop().Wake().Wait(platform::WakeEvent::kForever);
     log_.Write(name_ + " ended");
     journal_.Add(name_);
   }
@@ -86,7 +87,7 @@ TEST(StopSequenceThreadsTest, AThreadThatNeverEndsIsLeftBehindAndTheRestStopInOr
   log.Open();
   Journal journal;
   DeafWorker control(log);
-  PollingWorker checker("checker", journal, log), receiver("receiver", journal, log),
+  WaitingWorker checker("checker", journal, log), receiver("receiver", journal, log),
       supervisor("supervisor", journal, log);
   for (platform::WorkerThread* t : {static_cast<platform::WorkerThread*>(&control),
                                     static_cast<platform::WorkerThread*>(&checker),
@@ -94,7 +95,7 @@ TEST(StopSequenceThreadsTest, AThreadThatNeverEndsIsLeftBehindAndTheRestStopInOr
                                     static_cast<platform::WorkerThread*>(&supervisor)}) {
     t->Start();
   }
-  while (!control.waiting) platform::SystemClock().SleepMs(1);
+  while (!control.waiting) std::this_thread::yield();
 
   std::vector<std::uint32_t> steps;
   const bool all_ended = StopInOrder({{[&] { return &control; }, 200},

@@ -1,7 +1,10 @@
-// A clock whose time moves only when someone sleeps on it (or a test
-// advances it), so hours of waiting pass in microseconds.
+// A clock whose time moves only when someone waits on it (or a test
+// advances it), so hours of waiting pass in microseconds. A wait jumps time
+// towards its deadline in steps of at most `step` ms, calling the hook after
+// each, and ends early once its event is signalled (a hook may signal it).
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -16,7 +19,34 @@ class FakeClock final : public platform::Clock {
 
   platform::Tick NowMs() override { return now_.load(); }
 
-  void SleepMs(std::uint32_t ms) override {
+  bool WaitUntil(platform::Tick deadline, platform::WakeEvent& wake) override {
+    for (;;) {
+      if (wake.TryTake()) return true;
+      const platform::Tick now = now_.load();
+      if (now >= deadline) return false;
+      Step(std::min(deadline - now, step_ms_.load()));
+    }
+  }
+
+  // Moves time on by `ms`, as a wait would, hook included.
+  void Sleep(platform::Tick ms) { Step(ms); }
+
+  void Advance(platform::Tick ms) { now_ += ms; }
+  void Set(platform::Tick t) { now_ = t; }
+  // Steps of waits so far.
+  long Sleeps() const { return sleeps_.load(); }
+  // The longest step of a wait; finer steps let hooks act at finer times.
+  void SetStep(platform::Tick ms) { step_ms_ = ms; }
+
+  // Called after every step with the new time; tests use it to set a
+  // terminate request or change the world at a given moment.
+  void OnSleep(std::function<void(platform::Tick)> hook) {
+    std::lock_guard lock(mutex_);
+    on_sleep_ = std::move(hook);
+  }
+
+ private:
+  void Step(platform::Tick ms) {
     now_ += ms;
     sleeps_++;
     std::function<void(platform::Tick)> hook;
@@ -27,19 +57,8 @@ class FakeClock final : public platform::Clock {
     if (hook) hook(now_.load());
   }
 
-  void Advance(platform::Tick ms) { now_ += ms; }
-  void Set(platform::Tick t) { now_ = t; }
-  long Sleeps() const { return sleeps_.load(); }
-
-  // Called after every sleep with the new time; tests use it to set a
-  // terminate request or change the world at a given moment.
-  void OnSleep(std::function<void(platform::Tick)> hook) {
-    std::lock_guard lock(mutex_);
-    on_sleep_ = std::move(hook);
-  }
-
- private:
   std::atomic<platform::Tick> now_;
+  std::atomic<platform::Tick> step_ms_{50};
   std::atomic<long> sleeps_{0};
   std::mutex mutex_;
   std::function<void(platform::Tick)> on_sleep_;

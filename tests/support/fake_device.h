@@ -42,15 +42,12 @@ class FakeDevice {
   }
   void Silent() { AnswerAll(std::nullopt); }
 
-  // Posts a chunk now, as if it had just been read.
+  // Posts a chunk now, as if it had just been read (waking the sender).
   void Post(const std::string& chunk) {
-    if (mailbox_.rcv_ready.load(std::memory_order_acquire)) return;
-    std::memcpy(mailbox_.rcv_buffer, chunk.data(), chunk.size());
-    mailbox_.rcv_length = static_cast<std::int32_t>(chunk.size());
-    mailbox_.rcv_ready.store(true, std::memory_order_release);
+    mailbox_.Offer(reinterpret_cast<const std::uint8_t*>(chunk.data()), static_cast<std::int32_t>(chunk.size()));
   }
 
-  // Called after every sleep on the clock, after due replies were posted.
+  // Called after every step of a wait on the clock, after due replies were posted.
   std::function<void(platform::Tick)> on_time;
 
   static Reply Ack() { return {{"Z"}, 0}; }

@@ -2,14 +2,13 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <map>
-#include <thread>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "platform/stop_request.h"
 #include "supervision/checker.h"
 
 namespace qov::test {
@@ -22,11 +21,11 @@ class FakeProbes final : public supervision::Probes {
     std::uint32_t timeout_ms;
   };
 
-  supervision::ProbeResult Http(const std::string& target, const std::atomic<bool>& stop) override {
+  supervision::ProbeResult Http(const std::string& target, platform::StopRequest& stop) override {
     return Answer({"HTTP", target, 0}, stop);
   }
   supervision::ProbeResult Icmp(const std::string& host, std::uint32_t timeout_ms,
-                                const std::atomic<bool>& stop) override {
+                                platform::StopRequest& stop) override {
     return Answer({"ICMP", host, timeout_ms}, stop);
   }
 
@@ -42,10 +41,10 @@ class FakeProbes final : public supervision::Probes {
   std::string hanging_target;
 
  private:
-  supervision::ProbeResult Answer(const Call& c, const std::atomic<bool>& stop) {
+  supervision::ProbeResult Answer(const Call& c, platform::StopRequest& stop) {
     calls.push_back(c);
     if (!hanging_target.empty() && c.target == hanging_target) {
-      while (!stop.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      while (!stop.IsSet()) stop.Wake().Wait(platform::WakeEvent::kForever);
       return {};
     }
     if (decide ? decide(c) : answering.count(c.target) > 0) return {true, {}};

@@ -55,7 +55,8 @@ class FakeSerialPort final : public platform::SerialPort {
     std::vector<std::uint8_t> bytes(buffer, buffer + count);
     if (writes_block) {
       // Nothing goes out: the write time-out passes and the write fails.
-      clock_.SleepMs(platform::kWriteTimeoutMs);
+      platform::WakeEvent never;
+      clock_.WaitUntil(platform::DeadlineAfter(clock_.NowMs(), platform::kWriteTimeoutMs), never);
       std::lock_guard lock(mutex_);
       blocked_writes_++;
       return -2;

@@ -241,8 +241,10 @@ class OnePassClock final : public platform::Clock {
  public:
   explicit OnePassClock(platform::Clock& time) : time_(time) {}
   platform::Tick NowMs() override { return time_.NowMs(); }
-  void SleepMs(std::uint32_t) override {
+  // The pass ends at the thread's first wait: after a read that found nothing.
+  bool WaitUntil(platform::Tick, platform::WakeEvent&) override {
     if (thread_) thread_->RequestTerminate();
+    return true;
   }
   void Pass(device::TComPort& port, device::RcvMailbox& mailbox) {
     device::TComRcvThread thread(*this, port, mailbox);
@@ -292,9 +294,10 @@ void FuzzDeviceLink(const std::uint8_t* data, std::size_t size) {
   port.idle_read_result = (setup & 8) ? -2 : 0;
 
   device::RcvMailbox mailbox;
-  device::DeviceLink link(clock, com, mailbox);
+  // A fresh stop request and link for each exchange, so a stop never carries over.
+  auto stop = std::make_unique<platform::StopRequest>();
+  auto link = std::make_unique<device::DeviceLink>(clock, com, mailbox, *stop);
   OnePassClock receive_clock(clock);
-  std::atomic<bool> stop{false};
   long sleeps = 0;
   long stop_at = -1;
   bool any_identification = false;  // a chunk a read could return whole enough to be accepted
@@ -317,13 +320,13 @@ void FuzzDeviceLink(const std::uint8_t* data, std::size_t size) {
   // While the link sleeps, the receive thread makes zero to three passes.
   clock.OnSleep([&](platform::Tick) {
     ++sleeps;
-    if (stop_at >= 0 && sleeps >= stop_at) stop.store(true, std::memory_order_release);
+    if (stop_at >= 0 && sleeps >= stop_at) stop->Set();
     const int passes = in.Empty() ? 1 : in.Byte() % 4;
     for (int i = 0; i < passes; ++i) receive_clock.Pass(com, mailbox);
   });
 
   constexpr platform::Tick kLongestExchangeMs =
-      device::kExchangeAttempts * device::kPollsPerAttempt * device::kPollSleepMs + platform::kWriteTimeoutMs;
+      device::kExchangeAttempts * device::kAttemptWaitMs + platform::kWriteTimeoutMs;
   for (int exchange = 0; exchange < 6 && !in.Empty(); ++exchange) {
     const std::uint8_t op = in.Byte();
     if (op & 0x40) {
@@ -337,20 +340,22 @@ void FuzzDeviceLink(const std::uint8_t* data, std::size_t size) {
     port.writes_block = (op & 0x30) == 0x30;
     if (op & 0x80) queue(TakeChunk(in));  // left over from before the exchange
     const bool version = (op & 1) != 0;
-    stop.store(false, std::memory_order_release);
+    link.reset();
+    stop = std::make_unique<platform::StopRequest>();
+    link = std::make_unique<device::DeviceLink>(clock, com, mailbox, *stop);
     sleeps = 0;
     stop_at = version && (op & 0x08) ? in.Byte() % 48 : -1;
-    if (stop_at == 0) stop.store(true, std::memory_order_release);
+    if (stop_at == 0) stop->Set();
     const std::uint8_t code = version ? device::CMD_VERSION : kCommandCodes[(op >> 1) & 7];
 
     const std::size_t frames_before = port.WrittenFrames().size();
     const int blocked_before = port.BlockedWrites();
     const platform::Tick start = clock.NowMs();
-    const bool ok = version ? link.CheckDeviceVersion(stop) : link.SendDeviceCommand(code);
+    const bool ok = version ? link->CheckDeviceVersion() : link->SendDeviceCommand(code);
     const auto frames = port.WrittenFrames();
     const std::size_t sent = frames.size() - frames_before;
 
-    Check(!link.exchange_busy, "the link is free after an exchange");
+    Check(!link->exchange_busy, "the link is free after an exchange");
     Check(sent <= static_cast<std::size_t>(device::kExchangeAttempts), "at most five frames per exchange");
     const auto frame = device::MakeFrame(code);
     for (std::size_t i = frames_before; i < frames.size(); ++i) {

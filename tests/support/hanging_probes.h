@@ -16,8 +16,8 @@ namespace qov::test {
 class HangingProbes final : public supervision::Probes {
  public:
   ~HangingProbes() override { Release(); }
-  supervision::ProbeResult Http(const std::string&, const std::atomic<bool>& stop) override { return Hang(stop); }
-  supervision::ProbeResult Icmp(const std::string&, std::uint32_t, const std::atomic<bool>& stop) override {
+  supervision::ProbeResult Http(const std::string&, platform::StopRequest& stop) override { return Hang(stop); }
+  supervision::ProbeResult Icmp(const std::string&, std::uint32_t, platform::StopRequest& stop) override {
     return Hang(stop);
   }
 
@@ -37,7 +37,7 @@ class HangingProbes final : public supervision::Probes {
     bool open = false;
     std::atomic<int> entered{0}, left{0};
   };
-  supervision::ProbeResult Hang(const std::atomic<bool>& stop) {
+  supervision::ProbeResult Hang(platform::StopRequest& stop) {
     auto wait_for_release = [gate = gate_] {
       ++gate->entered;
       std::unique_lock lock(gate->mutex);

@@ -1,13 +1,12 @@
 // The system's monotonic clock run a fixed number of times faster: every
-// sleep takes that fraction of real time and time moves on accordingly for
-// every thread, so the module's waits (start-up delay, open retries, poll
-// sleeps) shrink while keeping their proportions to each other and to the
+// wait takes that fraction of real time and time moves on accordingly for
+// every thread, so the module's waits (start-up delay, open retries, life
+// messages) shrink while keeping their proportions to each other and to the
 // real time-outs of the port and the stop.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
-#include <thread>
 
 #include "platform/clock.h"
 
@@ -21,8 +20,14 @@ class PacedClock final : public platform::Clock {
     const auto real = std::chrono::steady_clock::now() - start_;
     return 1000 + std::chrono::duration_cast<std::chrono::milliseconds>(real).count() * speed_up_;
   }
-  void SleepMs(std::uint32_t ms) override {
-    std::this_thread::sleep_for(std::chrono::microseconds(std::int64_t{ms} * 1000 / speed_up_));
+  bool WaitUntil(platform::Tick deadline, platform::WakeEvent& wake) override {
+    for (;;) {
+      const platform::Tick left = deadline - NowMs();
+      if (left <= 0) return wake.TryTake();
+      // At least a real millisecond, so that a short wait does not spin.
+      const auto real_ms = static_cast<std::uint32_t>(std::max<platform::Tick>(1, left / speed_up_));
+      if (wake.Wait(real_ms)) return true;
+    }
   }
 
  private:

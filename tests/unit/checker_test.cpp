@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "device/control_thread.h"
 #include "platform/memory_registry.h"
 #include "support/failing_state_store.h"
 #include "support/fake_clock.h"

@@ -91,7 +91,10 @@ TEST_F(ControlThreadTest, MissingPortLogsOneFailLineEveryFiveSeconds) {
   const auto fails = TimesOf("QOV COM port open fail (COM3)");
   ASSERT_EQ(fails.size(), 4u);
   EXPECT_EQ(fails[0], 6000);
-  for (std::size_t i = 1; i < fails.size(); ++i) EXPECT_EQ(fails[i] - fails[i - 1], 5050);
+  // Five seconds and the pause before the next try; the stop cut the last wait short.
+  EXPECT_EQ(fails[1] - fails[0], 5050);
+  EXPECT_EQ(fails[2] - fails[1], 5050);
+  EXPECT_EQ(fails[3], 21000);
   EXPECT_TRUE(fake_->OpenPaths().empty());
   EXPECT_TRUE(fake_->Codes().empty());
 }
@@ -116,9 +119,10 @@ TEST_F(ControlThreadTest, BringsTheDeviceUpFeedsItAndStopsItsTimerAtTheEnd) {
                                  "QOV timer stop ok"}));
   EXPECT_EQ(fake_->Codes(), (std::vector<int>{1, 3, 5, 5, 5, 4}));
   const auto life = FrameTimes(CMD_LIFE_MESSAGE);
-  EXPECT_EQ(life[0] - FrameTimes(CMD_TIMER_INIT)[0], 1050);  // first pass strictly past the deadline
-  EXPECT_EQ(life[1] - life[0], 1050);
-  EXPECT_EQ(life[2] - life[1], 1050);
+  // Each one period after the last send, to the millisecond.
+  EXPECT_EQ(life[0] - FrameTimes(CMD_TIMER_INIT)[0], 1000);
+  EXPECT_EQ(life[1] - life[0], 1000);
+  EXPECT_EQ(life[2] - life[1], 1000);
   EXPECT_FALSE(thread_->device_running());
   // The timer stop went out while the receive thread still existed, untouched.
   ASSERT_TRUE(thread_->Receiver());
@@ -174,8 +178,8 @@ TEST_F(ControlThreadTest, BothResetRequestsInOnePass) {
   params_.life_beakon_period_ms = 600000;
   RunUntil([this](Tick) {
     if (log_.Count("QOV timer init ok") == 1 && fake_->Codes().size() == 2) {
-      thread_->modem_reset_request = true;
-      thread_->pc_reset_request = true;
+      thread_->RequestModemReset();
+      thread_->RequestComputerReset();
     }
     return fake_->Codes().size() == 4;
   });
@@ -192,10 +196,10 @@ TEST_F(ControlThreadTest, ModemResetIsLoggedOkOnlyWhenAcknowledged) {
   params_.life_beakon_period_ms = 600000;
   device_->Answer(CMD_MODEM_RESET, std::nullopt);
   RunUntil([this](Tick) {
-    if (fake_->Codes().size() == 2 && log_.Count("modem reset fail") == 0) thread_->modem_reset_request = true;
+    if (fake_->Codes().size() == 2 && log_.Count("modem reset fail") == 0) thread_->RequestModemReset();
     if (log_.Count("modem reset fail") == 1 && log_.Count("modem reset ok") == 0) {
       device_->Answer(CMD_MODEM_RESET, test::FakeDevice::Ack());
-      thread_->modem_reset_request = true;
+      thread_->RequestModemReset();
     }
     return log_.Count("modem reset ok") == 1;
   });
@@ -232,7 +236,7 @@ TEST_F(ControlThreadTest, BlockedWritesFailTheExchangeAtOnceAndReopenThePort) {
 TEST_F(ControlThreadTest, AStopDropsPendingResetsAndSendsTheTimerStopFirst) {
   params_.life_beakon_period_ms = 600000;
   RunUntil([this](Tick) {
-    if (fake_->Codes().size() == 2 && log_.Count("reset pc ok") == 0) thread_->pc_reset_request = true;
+    if (fake_->Codes().size() == 2 && log_.Count("reset pc ok") == 0) thread_->RequestComputerReset();
     return log_.Count("reset pc ok") == 1;
   });
   EXPECT_EQ(fake_->Codes(), (std::vector<int>{1, 3, 4}));
@@ -250,8 +254,8 @@ TEST_F(ControlThreadTest, AStopDropsPendingResetsAndSendsTheTimerStopFirst) {
   RunUntil([this, before](Tick) {
     if (log_.Count("Life message send ok") == 1) device_->Silent();
     if (fake_->Codes().size() < before + 4) return false;
-    thread_->modem_reset_request = true;  // raised inside the second life message, with the stop
-    thread_->pc_reset_request = true;
+    thread_->RequestModemReset();  // raised inside the second life message, with the stop
+    thread_->RequestComputerReset();
     return true;
   });
   const std::vector<int> codes = fake_->Codes();
@@ -276,10 +280,10 @@ TEST_F(ControlThreadTest, RequestsWhileTheBoardIsAwayGoStaleAfterACheckPeriod) {
   RunUntil([&](Tick now) {
     if (asked_at == 0 && log_.Count("QOV COM port open fail (COM3)") == 1) {
       asked_at = now;
-      thread_->pc_reset_request = true;
+      thread_->RequestComputerReset();
     }
     if (asked_at != 0 && now >= asked_at + 30000 && !present_) present_ = true;  // beyond the period
-    if (log_.Count("QOV timer init ok") == 1 && log_.Count("modem reset ok") == 0) thread_->modem_reset_request = true;
+    if (log_.Count("QOV timer init ok") == 1 && log_.Count("modem reset ok") == 0) thread_->RequestModemReset();
     return log_.Count("modem reset ok") == 1;
   });
   const auto dropped = TimesOf("reset pc dropped: board not running");
@@ -298,7 +302,7 @@ TEST_F(ControlThreadTest, RequestsWhileTheBoardIsAwayGoStaleAfterACheckPeriod) {
   RunUntil([&](Tick now) {
     if (asked_at == 0 && log_.Count("QOV COM port open fail (COM3)") == 1) {
       asked_at = now;
-      thread_->pc_reset_request = true;
+      thread_->RequestComputerReset();
     }
     if (asked_at != 0 && now >= asked_at + 5000) present_ = true;
     return log_.Count("reset pc fail") == 1;

@@ -43,7 +43,7 @@ namespace {
 using platform::Tick;
 using Reply = test::FakeDevice::Reply;
 
-constexpr Tick kAttemptMs = kPollsPerAttempt * kPollSleepMs;  // 500 ms of polls per frame
+constexpr Tick kAttemptMs = kAttemptWaitMs;  // the wait for each frame's reply
 
 // A control thread on a fake port and device, run on the test's thread.
 class Rig {
@@ -497,7 +497,7 @@ TEST(DeviceFaultTest, BlockedWritesDuringTheTimerStopEndTheRunAfterOneWriteTimeO
   rig.Run([&](Tick) { return rig.port().inner().writes_block.load(); });
   EXPECT_EQ(rig.log.Texts().back(), "QOV timer stop fail") << rig.Journal();
   EXPECT_EQ(rig.port().inner().BlockedWrites(), 1);
-  EXPECT_LE(rig.ended_at - rig.terminated_at, kPollSleepMs + platform::kWriteTimeoutMs) << rig.Journal();
+  EXPECT_LE(rig.ended_at - rig.terminated_at, platform::kWriteTimeoutMs) << rig.Journal();
 }
 
 }  // namespace

@@ -51,7 +51,7 @@ class ExchangeTest : public ::testing::Test {
     port_ = std::make_unique<TComPort>(std::move(fake));
     port_->Open(9600, "COM3");
     device_ = std::make_unique<test::FakeDevice>(clock_, *fake_, mailbox_);
-    link_ = std::make_unique<DeviceLink>(clock_, *port_, mailbox_);
+    link_ = std::make_unique<DeviceLink>(clock_, *port_, mailbox_, stop_);
   }
 
   test::FakeClock clock_;
@@ -59,12 +59,12 @@ class ExchangeTest : public ::testing::Test {
   std::unique_ptr<TComPort> port_;
   RcvMailbox mailbox_;
   std::unique_ptr<test::FakeDevice> device_;
+  platform::StopRequest stop_;
   std::unique_ptr<DeviceLink> link_;
-  const std::atomic<bool> no_stop_{false};
 };
 
 TEST_F(ExchangeTest, PromptAnswersSucceedAtTheFirstAttempt) {
-  EXPECT_TRUE(link_->CheckDeviceVersion(no_stop_));
+  EXPECT_TRUE(link_->CheckDeviceVersion());
   EXPECT_TRUE(link_->SendDeviceCommand(CMD_TIMER_INIT));
   EXPECT_EQ(fake_->Codes(), (std::vector<int>{1, 3}));
   EXPECT_TRUE(mailbox_.rcv_ready.load());  // the accepted reply stays in the slot
@@ -73,10 +73,10 @@ TEST_F(ExchangeTest, PromptAnswersSucceedAtTheFirstAttempt) {
 
 TEST_F(ExchangeTest, VesperinIdentificationIsAccepted) {
   device_->Answer(CMD_VERSION, test::FakeDevice::Reply{{"QOV Vesperin 2.0.0"}, 0});
-  EXPECT_TRUE(link_->CheckDeviceVersion(no_stop_));
+  EXPECT_TRUE(link_->CheckDeviceVersion());
 }
 
-TEST_F(ExchangeTest, SilentDeviceCostsFiveAttemptsOfTenPolls) {
+TEST_F(ExchangeTest, SilentDeviceCostsFiveAttemptsOfHalfASecond) {
   device_->Silent();
   const auto start = clock_.NowMs();
   EXPECT_FALSE(link_->SendDeviceCommand(CMD_LIFE_MESSAGE));
@@ -96,17 +96,20 @@ TEST_F(ExchangeTest, WrongAcknowledgementsAreNoAcknowledgement) {
 
 TEST_F(ExchangeTest, ShortIdentificationIsRejected) {
   device_->Answer(CMD_VERSION, test::FakeDevice::Reply{{"QOV Lumo 1.0"}, 0});
-  EXPECT_FALSE(link_->CheckDeviceVersion(no_stop_));
+  EXPECT_FALSE(link_->CheckDeviceVersion());
   EXPECT_EQ(fake_->Codes().size(), 5u);
 }
 
-TEST_F(ExchangeTest, WrongChunkCostsAPollWithoutSleeping) {
-  // Wrong at once on every write: each attempt discards it in the first poll
-  // and sleeps through the other nine.
+TEST_F(ExchangeTest, WrongChunkIsDiscardedAndTheAttemptWaitsOn) {
+  // Wrong at once on every write, the right one 200 ms later: the wrong one
+  // is dropped at once, and the right one still ends the first attempt.
   device_->AnswerAll(test::FakeDevice::Reply{{"?"}, 0});
   const auto start = clock_.NowMs();
   EXPECT_FALSE(link_->SendDeviceCommand(CMD_TIMER_INIT));
-  EXPECT_EQ(clock_.NowMs() - start, 5 * 9 * 50);
+  EXPECT_EQ(clock_.NowMs() - start, 5 * 500);
+  device_->AnswerAll(test::FakeDevice::Reply{{"?", "Z"}, 0});
+  EXPECT_TRUE(link_->SendDeviceCommand(CMD_TIMER_INIT));
+  EXPECT_EQ(fake_->Codes().size(), 6u);
 }
 
 TEST_F(ExchangeTest, StaleChunkInTheSlotIsDiscardedBeforeTheFirstWrite) {
@@ -126,24 +129,28 @@ TEST_F(ExchangeTest, LateAcknowledgementCountsForTheCurrentAttempt) {
 
 TEST_F(ExchangeTest, SplitIdentificationIsJudgedChunkByChunk) {
   device_->Answer(CMD_VERSION, test::FakeDevice::Reply{{"QOV Lu", "mo 1.0.0"}, 0});
-  EXPECT_FALSE(link_->CheckDeviceVersion(no_stop_));
+  EXPECT_FALSE(link_->CheckDeviceVersion());
   // A first chunk that alone fulfils the rule is enough.
   device_->Answer(CMD_VERSION, test::FakeDevice::Reply{{"QOV Lumo 1.0.0", "tail"}, 0});
-  EXPECT_TRUE(link_->CheckDeviceVersion(no_stop_));
+  EXPECT_TRUE(link_->CheckDeviceVersion());
 }
 
-// A stop ends an identification at its next poll; nothing more is sent.
-TEST_F(ExchangeTest, StopEndsAnIdentificationAtTheNextPoll) {
+// A stop ends an identification at once; nothing more is sent. A command
+// that must get its answer goes on waiting.
+TEST_F(ExchangeTest, StopEndsAnIdentificationAtOnce) {
   device_->Silent();
-  std::atomic<bool> stop{false};
   clock_.OnSleep([&](platform::Tick now) {
-    if (now >= 1000 + 700) stop = true;  // inside the second attempt
+    if (now >= 1000 + 700) stop_.Set();  // inside the second attempt
   });
   const platform::Tick start = clock_.NowMs();
-  EXPECT_FALSE(link_->CheckDeviceVersion(stop));
+  EXPECT_FALSE(link_->CheckDeviceVersion());
+  EXPECT_EQ(clock_.NowMs() - start, 700);
+  EXPECT_FALSE(link_->SendDeviceCommandUntilStop(CMD_LIFE_MESSAGE));
+  EXPECT_FALSE(link_->SendDeviceCommand(CMD_TIMER_STOP));
   clock_.OnSleep(nullptr);
-  EXPECT_LE(clock_.NowMs() - start, 700 + 50);
-  EXPECT_EQ(fake_->Codes(), (std::vector<int>{CMD_VERSION, CMD_VERSION}));
+  EXPECT_EQ(clock_.NowMs() - start, 700 + 2500);
+  EXPECT_EQ(fake_->Codes(), (std::vector<int>{CMD_VERSION, CMD_VERSION, CMD_TIMER_STOP, CMD_TIMER_STOP,
+                                              CMD_TIMER_STOP, CMD_TIMER_STOP, CMD_TIMER_STOP}));
   EXPECT_FALSE(link_->exchange_busy);
 }
 
@@ -156,7 +163,7 @@ TEST_F(ExchangeTest, BusyGuardSendsNothing) {
 
 TEST_F(ExchangeTest, ClosedPortFailsAfterFiveAttempts) {
   port_->Close();
-  EXPECT_FALSE(link_->CheckDeviceVersion(no_stop_));
+  EXPECT_FALSE(link_->CheckDeviceVersion());
   EXPECT_TRUE(fake_->Codes().empty());
 }
 

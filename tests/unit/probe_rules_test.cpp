@@ -70,7 +70,7 @@ TEST(EchoRuleTest, OnlyAStoredReplyWithSuccessStatusAnswers) {
 
 TEST(NetProbesTest, EmptyIcmpHostFailsWithoutTouchingTheNetwork) {
   NetProbes probes;
-  const std::atomic<bool> no_stop{false};
+  platform::StopRequest no_stop;
   EXPECT_FALSE(probes.Icmp("", 20000, no_stop).answered);
 }
 

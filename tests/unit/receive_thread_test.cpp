@@ -19,12 +19,12 @@ class ReceiveThreadTest : public ::testing::Test {
     port_->Open(9600, "COM3");
   }
 
-  // Runs the body on this thread for `passes` passes.
-  void RunPasses(int passes) {
+  // Runs the body on this thread until it has paused `pauses` times.
+  void RunPauses(int pauses) {
     TComRcvThread thread(clock_, *port_, mailbox_);
-    int sleeps = 0;
+    int steps = 0;
     clock_.OnSleep([&](platform::Tick) {
-      if (++sleeps >= passes) thread.RequestTerminate();
+      if (++steps >= pauses) thread.RequestTerminate();
     });
     thread.RunHere();
   }
@@ -39,31 +39,36 @@ class ReceiveThreadTest : public ::testing::Test {
   RcvMailbox mailbox_;
 };
 
-TEST_F(ReceiveThreadTest, PostsOneChunkPerReadAndDropsChunksWhileTheSlotIsTaken) {
+// Reads follow each other without a pause while chunks come; each chunk
+// wakes the sender, and one that finds the slot taken is lost.
+TEST_F(ReceiveThreadTest, PostsEachChunkAtOnceWakesTheSenderAndDropsChunksWhileTheSlotIsTaken) {
+  platform::WakeEvent sender;
+  mailbox_.reader = &sender;
   fake_->QueueChunk("QOV Lumo 1.0.0");
   fake_->QueueChunk("Z");
-  RunPasses(3);
+  RunPauses(1);
+  EXPECT_TRUE(sender.TryTake());
   EXPECT_TRUE(mailbox_.rcv_ready.load());
   EXPECT_EQ(Slot(), "QOV Lumo 1.0.0");
-  EXPECT_EQ(fake_->Reads(), 3);
+  EXPECT_EQ(fake_->Reads(), 3) << "two chunks, then the read that found nothing";
+  EXPECT_EQ(clock_.NowMs(), 1000 + 50) << "only the empty read paused";
 }
 
-TEST_F(ReceiveThreadTest, EmptyAndFailedReadsPostNothing) {
-  fake_->idle_read_result = -2;
-  RunPasses(3);
-  port_->Close();  // reads give -1 now
-  RunPasses(3);
-  EXPECT_FALSE(mailbox_.rcv_ready.load());
-}
-
-TEST_F(ReceiveThreadTest, EachPassSleepsFiftyMillisecondsFirst) {
-  TComRcvThread thread(clock_, *port_, mailbox_);
-  thread.RequestTerminate();
-  thread.RunHere();
+// A failing or closed port is tried again every 50 ms; a terminate request
+// set before the start reads nothing.
+TEST_F(ReceiveThreadTest, EmptyAndFailedReadsPostNothingAndPauseFiftyMilliseconds) {
+  TComRcvThread stopped(clock_, *port_, mailbox_);
+  stopped.RequestTerminate();
+  stopped.RunHere();
   EXPECT_EQ(fake_->Reads(), 0);
-  RunPasses(4);
-  EXPECT_EQ(clock_.NowMs(), 1000 + 4 * 50);
-  EXPECT_EQ(fake_->Reads(), 4);
+
+  fake_->idle_read_result = -2;
+  RunPauses(3);
+  EXPECT_EQ(fake_->Reads(), 3);
+  EXPECT_EQ(clock_.NowMs(), 1000 + 3 * 50);
+  port_->Close();  // reads give -1 now
+  RunPauses(3);
+  EXPECT_FALSE(mailbox_.rcv_ready.load());
 }
 
 }  // namespace
