@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "config/config_loader.h"
@@ -470,42 +471,25 @@ namespace {
 using config::TParamRec;
 using platform::RegValue;
 
-// Every value the loader reads, by the field it sets. A value added to the
-// loader belongs here too, and in NAMES of tests/fuzz/make_seeds.py (same order).
-constexpr std::pair<const char*, bool TParamRec::*> kFlagFields[] = {
-    {"connection_need_dial", &TParamRec::connection_need_dial},
-    {"reset_modem", &TParamRec::reset_modem},
-    {"reset_comp", &TParamRec::reset_comp},
-    {"system_load_log_enable", &TParamRec::system_load_log_enable},
-    {"check_log_details", &TParamRec::check_log_details},
-    {"event_log_enable", &TParamRec::event_log_enable},
-};
-constexpr std::pair<const char*, std::int32_t TParamRec::*> kIntFields[] = {
-    {"wait_time_after_start_s", &TParamRec::wait_time_after_start_s},
-    {"check_wait_resp_s", &TParamRec::check_wait_resp_s},
-    {"check_fail_period_s", &TParamRec::check_fail_period_s},
-    {"check_fail_loop_count", &TParamRec::check_fail_loop_count},
-    {"check_fail_loop_count_before_reset_comp", &TParamRec::check_fail_loop_count_before_reset_comp},
-    {"log_file_max_size", &TParamRec::log_file_max_size},
-    {"program_ctrl_check_period_s", &TParamRec::program_ctrl_check_period_s},
-    {"life_beakon_period_ms", &TParamRec::life_beakon_period_ms},
-    {"system_load_log_period_s", &TParamRec::system_load_log_period_s},
-    {"check_settle_after_reset_s", &TParamRec::check_settle_after_reset_s},
-    {"reset_comp_max_per_day", &TParamRec::reset_comp_max_per_day},
-    {"metrics_period_s", &TParamRec::metrics_period_s},
-};
-constexpr std::pair<const char*, std::uint32_t TParamRec::*> kUnsignedFields[] = {
-    {"check_ok_period_s", &TParamRec::check_ok_period_s},
-};
-constexpr std::pair<const char*, std::string TParamRec::*> kTextFields[] = {
-    {"connection_name", &TParamRec::connection_name},
-    {"log_file_path", &TParamRec::log_file_path},
-    {"qov_com_port", &TParamRec::qov_com_port},
-    {"program_ctrl_process_name", &TParamRec::program_ctrl_process_name},
-    {"program_ctrl_command_line", &TParamRec::program_ctrl_command_line},
-    {"program_ctrl_token_process", &TParamRec::program_ctrl_token_process},
-    {"metrics_file_path", &TParamRec::metrics_file_path},
-};
+// Every value the loader reads, by the field it sets, one table per type in
+// the order of config/param_fields.def (NAMES of tests/fuzz/make_seeds.py
+// follows it). check_addr_count and the check addresses are modelled apart.
+template <typename T>
+std::vector<std::pair<const char*, T TParamRec::*>> FieldsOfType() {
+  std::vector<std::pair<const char*, T TParamRec::*>> v;
+#define QOV_PARAM(name, type, default_value, limit, shown_at)                   \
+  if constexpr (std::is_same_v<type, T>) {                                      \
+    if (config::Limit::limit != config::Limit::kAddressCount) {                 \
+      v.push_back({#name, &TParamRec::name});                                   \
+    }                                                                           \
+  }
+#include "config/param_fields.def"
+  return v;
+}
+const auto kFlagFields = FieldsOfType<bool>();
+const auto kIntFields = FieldsOfType<std::int32_t>();
+const auto kUnsignedFields = FieldsOfType<std::uint32_t>();
+const auto kTextFields = FieldsOfType<std::string>();
 
 std::string CheckAddrName(int n) { return "check_addr_" + std::to_string(n); }
 
