@@ -24,6 +24,7 @@
 #include "platform/command_line.h"
 #include "platform/file.h"
 #include "platform/memory_registry.h"
+#include "platform/perf_data.h"
 #include "platform/regedit_file.h"
 #include "platform/serial_port.h"
 #include "service/service_application.h"
@@ -130,7 +131,7 @@ std::int64_t DaysSince1601(std::int64_t year, std::int64_t month, std::int64_t d
 }
 
 void CheckSystemTime(const std::uint16_t raw[8]) {
-  (void)supervision::SystemTimeTo100ns(raw);  // any fields: no overflow, no fault
+  (void)platform::SystemTimeTo100ns(raw);  // any fields: no overflow, no fault
   static constexpr std::int64_t kMonthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   std::uint16_t f[8];
   f[0] = static_cast<std::uint16_t>(1601 + raw[0] % (30827 - 1601 + 1));
@@ -144,14 +145,14 @@ void CheckSystemTime(const std::uint16_t raw[8]) {
   f[7] = static_cast<std::uint16_t>(raw[7] % 1000);
   const std::int64_t days = DaysSince1601(f[0], f[1], f[3]);
   const std::int64_t ms = (((days * 24 + f[4]) * 60 + f[5]) * 60 + f[6]) * 1000 + f[7];
-  Check(supervision::SystemTimeTo100ns(f) == static_cast<std::uint64_t>(ms) * 10000u,
+  Check(platform::SystemTimeTo100ns(f) == static_cast<std::uint64_t>(ms) * 10000u,
         "a valid SYSTEMTIME gives its 100-ns count since 1601-01-01");
 }
 
 }  // namespace
 
 void FuzzPerfData(const std::uint8_t* data, std::size_t size) {
-  using supervision::SampleStatus;
+  using platform::SampleStatus;
   FuzzInput in(data, size);
   const std::uint8_t mode = in.Byte();
   const std::uint8_t instance_byte = in.Byte();
@@ -169,8 +170,8 @@ void FuzzPerfData(const std::uint8_t* data, std::size_t size) {
   // a small count stands for a later sample's.
   const std::int32_t instances = (instance_byte & 0x80) ? -1 : instance_byte & 0x0F;
   std::int32_t found = -7;
-  supervision::PerfReading reading;
-  const SampleStatus status = supervision::WalkProcessorData(block, instances, found, reading);
+  platform::PerfReading reading;
+  const SampleStatus status = platform::WalkProcessorData(block, instances, found, reading);
   Check(status != SampleStatus::kQueryFailed, "the walk never reports a failed query");
   if (status == SampleStatus::kOk || status == SampleStatus::kNoCpuCounter) {
     Check(found >= 0 && static_cast<std::size_t>(found) <= block.size() / 28, "instance count bounded by the block");
@@ -202,8 +203,8 @@ void FuzzPerfData(const std::uint8_t* data, std::size_t size) {
   std::vector<std::uint8_t> padded(block);
   padded.resize(buffer_size, 0);
   std::int32_t padded_found = -1;
-  supervision::PerfReading padded_reading;
-  const SampleStatus padded_status = supervision::WalkProcessorData(padded, -1, padded_found, padded_reading);
+  platform::PerfReading padded_reading;
+  const SampleStatus padded_status = platform::WalkProcessorData(padded, -1, padded_found, padded_reading);
   Check(first == padded_status, "the first sample reports its walk's status");
   Check(count == (padded_status == SampleStatus::kNoProcessorObject ? -1 : padded_found),
         "the instance count is the first walk's");
