@@ -38,7 +38,8 @@ class Reader {
   // reads as empty.
   void Read(const std::string& name, CheckAddrList& list) {
     const std::int32_t count = result_.params.check_addr_count;
-    for (int n = 0; n <= count && count > 0; ++n) {
+    if (count <= 0) return;  // no address: none is read
+    for (int n = 0; n <= count; ++n) {
       const std::string entry = name + "_" + std::to_string(n);
       if (key_.ValueExists(entry)) {
         Read(entry, list[static_cast<std::size_t>(n)]);
@@ -84,10 +85,11 @@ class Reader {
   LoadResult& result_;
 };
 
-// Every bound is one a text or a list cannot have.
-#define QOV_PARAM(name, type, default_value, limit, shown_at)                                  \
-  static_assert(Limit::limit == Limit::kNone || (std::is_integral_v<type> && !std::is_same_v<type, bool>), \
-                #name ": only a number is bounded");
+// A bound applies to a number only: a flag, a text or the list has none.
+#define QOV_PARAM(name, type, default_value, limit, shown_at)                     \
+  static_assert(Limit::limit == Limit::kNone ||                                    \
+                    (std::is_integral_v<type> && !std::is_same_v<type, bool>),     \
+                #name ": a bound applies to a number only");
 #include "config/param_fields.def"
 
 }  // namespace

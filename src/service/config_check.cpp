@@ -32,38 +32,36 @@ const char* OriginText(Origin o) {
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
 // A value's text in the listing: a number, or a text in double quotes.
-void AddShown(std::vector<std::pair<std::string, std::string>>& out, const std::string& name, bool v) {
-  out.push_back({name, std::to_string(v)});
-}
-void AddShown(std::vector<std::pair<std::string, std::string>>& out, const std::string& name, std::int32_t v) {
-  out.push_back({name, std::to_string(v)});
-}
-void AddShown(std::vector<std::pair<std::string, std::string>>& out, const std::string& name, std::uint32_t v) {
-  out.push_back({name, std::to_string(v)});
-}
-void AddShown(std::vector<std::pair<std::string, std::string>>& out, const std::string& name, const std::string& v) {
-  out.push_back({name, Quoted(v)});
+template <typename T>
+std::string ShownText(const T& value) {
+  if constexpr (std::is_same_v<T, std::string>) {
+    return Quoted(value);
+  } else {
+    return std::to_string(value);
+  }
 }
 
+using Listing = std::vector<std::pair<std::string, std::string>>;
+
 // Every value with the text of what takes effect, in the listing's order.
-std::vector<std::pair<std::string, std::string>> EffectiveValues(const TParamRec& p) {
-  std::vector<std::pair<int, std::vector<std::pair<std::string, std::string>>>> places;
+Listing EffectiveValues(const TParamRec& p) {
+  std::vector<std::pair<int, Listing>> places;
   const auto add = [&](int shown_at, const std::string& name, const auto& value) {
-    std::vector<std::pair<std::string, std::string>> lines;
+    Listing lines;
     if constexpr (std::is_same_v<std::decay_t<decltype(value)>, config::CheckAddrList>) {
       // The entries in use.
       for (int n = 0; n < p.check_addr_count; ++n) {
-        AddShown(lines, name + "_" + std::to_string(n), value[static_cast<std::size_t>(n)]);
+        lines.push_back({name + "_" + std::to_string(n), ShownText(value[static_cast<std::size_t>(n)])});
       }
     } else {
-      AddShown(lines, name, value);
+      lines.push_back({name, ShownText(value)});
     }
     places.push_back({shown_at, std::move(lines)});
   };
 #define QOV_PARAM(name, type, default_value, limit, shown_at) add(shown_at, #name, p.name);
 #include "config/param_fields.def"
   std::stable_sort(places.begin(), places.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-  std::vector<std::pair<std::string, std::string>> v;
+  Listing v;
   for (auto& place : places) {
     for (auto& line : place.second) v.push_back(std::move(line));
   }
