@@ -1,5 +1,8 @@
 #include "config/config_loader.h"
 
+#include <optional>
+#include <type_traits>
+
 namespace qov::config {
 namespace {
 
@@ -9,16 +12,18 @@ class Reader {
  public:
   Reader(platform::RegKey& key, LoadResult& result) : key_(key), result_(result) {}
 
-  void Flag(const char* name, bool& field) {
+  // One value into its field: a DWORD for a flag or a number, a string for
+  // a text; the field keeps its default when the value is not usable.
+  void Read(const std::string& name, bool& field) {
     if (auto v = Get(name, RegValue::Type::Dword)) field = v->dword != 0;
   }
-  void Int(const char* name, std::int32_t& field) {
+  void Read(const std::string& name, std::int32_t& field) {
     if (auto v = Get(name, RegValue::Type::Dword)) field = static_cast<std::int32_t>(v->dword);
   }
-  void Unsigned(const char* name, std::uint32_t& field) {
+  void Read(const std::string& name, std::uint32_t& field) {
     if (auto v = Get(name, RegValue::Type::Dword)) field = v->dword;
   }
-  void Text(const std::string& name, std::string& field) {
+  void Read(const std::string& name, std::string& field) {
     auto v = Get(name, RegValue::Type::String);
     if (!v) return;
     if (HasControlCharacter(v->text)) {
@@ -28,12 +33,40 @@ class Reader {
     }
     field = v->text;
   }
-  bool Exists(const std::string& name) { return key_.ValueExists(name); }
-  // A clamp changed what was stored (or the default).
-  void Clamped(const std::string& name) { result_.origins[name] = Origin::Clamped; }
-  void Missing(const std::string& name) { result_.origins[name] = Origin::Missing; }
+  // The entries check_addr_0 to check_addr_<count>, count being already
+  // read and bounded; entry count is read but never used. A missing entry
+  // reads as empty.
+  void Read(const std::string& name, CheckAddrList& list) {
+    const std::int32_t count = result_.params.check_addr_count;
+    if (count <= 0) return;  // no address: none is read
+    for (int n = 0; n <= count; ++n) {
+      const std::string entry = name + "_" + std::to_string(n);
+      if (key_.ValueExists(entry)) {
+        Read(entry, list[static_cast<std::size_t>(n)]);
+      } else {
+        list[static_cast<std::size_t>(n)].clear();
+        result_.origins[entry] = Origin::Missing;
+      }
+    }
+  }
+
+  template <typename T>
+  void Bound(const std::string& name, T& field, Limit limit) {
+    if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
+      if (limit == Limit::kAtLeastOne && field < 1) {
+        field = 1;
+        Clamped(name);
+      } else if (limit == Limit::kAddressCount && (field <= 0 || field > kMaxCheckAddrCount)) {
+        if (field != 0) Clamped(name);
+        field = 0;
+      }
+    }
+  }
 
  private:
+  // A bound changed what was stored (or the default).
+  void Clamped(const std::string& name) { result_.origins[name] = Origin::Clamped; }
+
   // The value when it exists with the expected type; a wrong type is noted.
   std::optional<RegValue> Get(const std::string& name, RegValue::Type type) {
     if (!key_.ValueExists(name)) return std::nullopt;
@@ -52,26 +85,12 @@ class Reader {
   LoadResult& result_;
 };
 
-void ReadCheckAddresses(Reader& r, TParamRec& p) {
-  std::int32_t count = p.check_addr_count;
-  r.Int("check_addr_count", count);
-  if (count <= 0 || count > kMaxCheckAddrCount) {
-    p.check_addr_count = 0;
-    if (count != 0) r.Clamped("check_addr_count");
-    return;
-  }
-  p.check_addr_count = count;
-  // C + 1 entries are read; entry C is never used.
-  for (int n = 0; n <= count; ++n) {
-    const std::string name = "check_addr_" + std::to_string(n);
-    if (r.Exists(name)) {
-      r.Text(name, p.check_addr[n]);
-    } else {
-      p.check_addr[n].clear();
-      r.Missing(name);
-    }
-  }
-}
+// A bound applies to a number only: a flag, a text or the list has none.
+#define QOV_PARAM(name, type, default_value, limit, shown_at)                     \
+  static_assert(Limit::limit == Limit::kNone ||                                    \
+                    (std::is_integral_v<type> && !std::is_same_v<type, bool>),     \
+                #name ": a bound applies to a number only");
+#include "config/param_fields.def"
 
 }  // namespace
 
@@ -82,47 +101,10 @@ LoadResult LoadConfig(platform::Registry& registry) {
   auto key = registry.Open(kConfigKey, false);
   if (!key) return result;
   Reader r(*key, result);
-
-  r.Flag("connection_need_dial", p.connection_need_dial);
-  r.Text("connection_name", p.connection_name);
-  r.Int("wait_time_after_start_s", p.wait_time_after_start_s);
-  if (p.wait_time_after_start_s <= 0) {
-    p.wait_time_after_start_s = 1;
-    r.Clamped("wait_time_after_start_s");
-  }
-  r.Unsigned("check_ok_period_s", p.check_ok_period_s);
-  if (p.check_ok_period_s == 0) {
-    p.check_ok_period_s = 1;
-    r.Clamped("check_ok_period_s");
-  }
-  r.Int("check_wait_resp_s", p.check_wait_resp_s);
-  r.Int("check_fail_period_s", p.check_fail_period_s);
-  r.Int("check_fail_loop_count", p.check_fail_loop_count);
-  r.Flag("reset_modem", p.reset_modem);
-  r.Flag("reset_comp", p.reset_comp);
-  r.Int("check_fail_loop_count_before_reset_comp", p.check_fail_loop_count_before_reset_comp);
-  r.Text("log_file_path", p.log_file_path);
-  r.Int("log_file_max_size", p.log_file_max_size);
-  r.Text("qov_com_port", p.qov_com_port);
-  r.Text("program_ctrl_process_name", p.program_ctrl_process_name);
-  r.Text("program_ctrl_command_line", p.program_ctrl_command_line);
-  r.Text("program_ctrl_token_process", p.program_ctrl_token_process);
-  r.Int("program_ctrl_check_period_s", p.program_ctrl_check_period_s);
-  // The life-message period is read before the check addresses.
-  r.Int("life_beakon_period_ms", p.life_beakon_period_ms);
-  ReadCheckAddresses(r, p);
-  r.Flag("system_load_log_enable", p.system_load_log_enable);
-  r.Int("system_load_log_period_s", p.system_load_log_period_s);
-  r.Int("check_settle_after_reset_s", p.check_settle_after_reset_s);
-  r.Int("reset_comp_max_per_day", p.reset_comp_max_per_day);
-  r.Flag("check_log_details", p.check_log_details);
-  r.Flag("event_log_enable", p.event_log_enable);
-  r.Text("metrics_file_path", p.metrics_file_path);
-  r.Int("metrics_period_s", p.metrics_period_s);
-  if (p.metrics_period_s <= 0) {
-    p.metrics_period_s = 1;
-    r.Clamped("metrics_period_s");
-  }
+#define QOV_PARAM(name, type, default_value, limit, shown_at) \
+  r.Read(#name, p.name);                                      \
+  r.Bound(#name, p.name, Limit::limit);
+#include "config/param_fields.def"
   return result;
 }
 

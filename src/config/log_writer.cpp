@@ -124,7 +124,7 @@ void LogWriter::RotateLocked(const std::string& path) {
   OpenLocked(path);
 }
 
-void LogWriter::CountFailuresIn(metrics::Counter* failures) {
+void LogWriter::CountFailuresIn(FailureCounter* failures) {
   std::lock_guard lock(mutex_);
   failures_ = failures;
 }

@@ -12,6 +12,7 @@
 // queue itself, as far as the disk lets it.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -23,7 +24,6 @@
 #include <thread>
 
 #include "config/log.h"
-#include "metrics/metrics.h"
 #include "platform/clock.h"
 #include "platform/file.h"
 
@@ -87,7 +87,10 @@ class LogWriter final : public Log {
   void Write(std::string_view message) override;
   // Where lines that did not reach the file (a failed write, a full queue,
   // or a file that could not be opened) are counted; null counts nothing.
-  void CountFailuresIn(metrics::Counter* failures);
+  // A plain atomic, so that the log needs nothing of the metrics that count
+  // through it.
+  using FailureCounter = std::atomic<std::uint64_t>;
+  void CountFailuresIn(FailureCounter* failures);
 
   // True when a file of `size_bytes` is past the threshold: its 128-byte
   // block count exceeds max_size * 4.
@@ -126,7 +129,7 @@ class LogWriter final : public Log {
   bool stopping_ = false;
   std::string path_;
   std::int32_t max_size_ = 1024;
-  metrics::Counter* failures_ = nullptr;
+  FailureCounter* failures_ = nullptr;
 
   // The file: held across disk operations, by one writer at a time. Taken
   // before mutex_ when both are needed.

@@ -1,12 +1,11 @@
 #include "platform/memory_registry.h"
 
-#include <cctype>
+#include "platform/text.h"
 
 namespace qov::platform {
 
 std::string MemoryRegistry::Normalize(const std::string& s) {
-  std::string out;
-  for (char c : s) out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::string out = AsciiLower(s);
   while (!out.empty() && out.front() == '\\') out.erase(out.begin());
   while (!out.empty() && out.back() == '\\') out.pop_back();
   return out;

@@ -39,6 +39,7 @@
 #include "platform/service_control.h"
 #include "platform/service_control_posix.h"
 #include "platform/systemd_unit.h"
+#include "platform/text.h"
 
 extern char** environ;
 
@@ -331,12 +332,7 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
 }
 
 bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
+  return EqualsIgnoringCase(a, b);
 }
 
 }  // namespace qov::platform

@@ -1,4 +1,8 @@
 #include "platform/system_load.h"
+
+#include <string>
+
+#include "platform/perf_data.h"
 #include "platform/win32.h"
 
 namespace qov::platform {
@@ -11,8 +15,10 @@ std::uint64_t FromFileTime(const FILETIME& t) {
 }  // namespace
 
 std::int32_t QueryProcessorPerfData(std::uint8_t* buffer, std::uint32_t size) {
+  static const std::string object = std::to_string(kProcessorObjectIndex);
   DWORD length = size;
-  return static_cast<std::int32_t>(::RegQueryValueExA(HKEY_PERFORMANCE_DATA, "238", nullptr, nullptr, buffer, &length));
+  return static_cast<std::int32_t>(
+      ::RegQueryValueExA(HKEY_PERFORMANCE_DATA, object.c_str(), nullptr, nullptr, buffer, &length));
 }
 
 std::optional<CpuTimes> SystemCpuTimes() {

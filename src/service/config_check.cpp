@@ -1,6 +1,7 @@
 #include "service/config_check.h"
 
 #include <algorithm>
+#include <type_traits>
 
 #include "config/config_loader.h"
 #include "device/com_port.h"
@@ -30,41 +31,44 @@ const char* OriginText(Origin o) {
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
-// Every value with the text of what takes effect.
-std::vector<std::pair<std::string, std::string>> EffectiveValues(const TParamRec& p) {
-  const auto num = [](auto v) { return std::to_string(v); };
-  std::vector<std::pair<std::string, std::string>> v = {
-      {"connection_need_dial", num(p.connection_need_dial)},
-      {"connection_name", Quoted(p.connection_name)},
-      {"wait_time_after_start_s", num(p.wait_time_after_start_s)},
-      {"check_ok_period_s", num(p.check_ok_period_s)},
-      {"check_wait_resp_s", num(supervision::EchoTimeoutMs(p.check_wait_resp_s) / 1000)},
-      {"check_fail_period_s", num(p.check_fail_period_s)},
-      {"check_fail_loop_count", num(p.check_fail_loop_count)},
-      {"reset_modem", num(p.reset_modem)},
-      {"reset_comp", num(p.reset_comp)},
-      {"check_fail_loop_count_before_reset_comp", num(p.check_fail_loop_count_before_reset_comp)},
-      {"reset_comp_max_per_day", num(p.reset_comp_max_per_day)},
-      {"check_settle_after_reset_s", num(p.check_settle_after_reset_s)},
-      {"log_file_path", Quoted(p.log_file_path)},
-      {"log_file_max_size", num(p.log_file_max_size)},
-      {"qov_com_port", Quoted(p.qov_com_port)},
-      {"life_beakon_period_ms", num(p.life_beakon_period_ms)},
-      {"program_ctrl_process_name", Quoted(p.program_ctrl_process_name)},
-      {"program_ctrl_command_line", Quoted(p.program_ctrl_command_line)},
-      {"program_ctrl_token_process", Quoted(p.program_ctrl_token_process)},
-      {"program_ctrl_check_period_s", num(p.program_ctrl_check_period_s)},
-      {"check_addr_count", num(p.check_addr_count)},
-      {"check_log_details", num(p.check_log_details)},
-      {"event_log_enable", num(p.event_log_enable)},
-      {"metrics_file_path", Quoted(p.metrics_file_path)},
-      {"metrics_period_s", num(p.metrics_period_s)},
-  };
-  for (int n = 0; n < p.check_addr_count; ++n) {
-    v.push_back({"check_addr_" + std::to_string(n), Quoted(p.check_addr[static_cast<std::size_t>(n)])});
+// A value's text in the listing: a number, or a text in double quotes.
+template <typename T>
+std::string ShownText(const T& value) {
+  if constexpr (std::is_same_v<T, std::string>) {
+    return Quoted(value);
+  } else {
+    return std::to_string(value);
   }
-  v.push_back({"system_load_log_enable", num(p.system_load_log_enable)});
-  v.push_back({"system_load_log_period_s", num(p.system_load_log_period_s)});
+}
+
+using Listing = std::vector<std::pair<std::string, std::string>>;
+
+// Every value with the text of what takes effect, in the listing's order.
+Listing EffectiveValues(const TParamRec& p) {
+  std::vector<std::pair<int, Listing>> places;
+  const auto add = [&](int shown_at, const std::string& name, const auto& value) {
+    Listing lines;
+    if constexpr (std::is_same_v<std::decay_t<decltype(value)>, config::CheckAddrList>) {
+      // The entries in use.
+      for (int n = 0; n < p.check_addr_count; ++n) {
+        lines.push_back({name + "_" + std::to_string(n), ShownText(value[static_cast<std::size_t>(n)])});
+      }
+    } else {
+      lines.push_back({name, ShownText(value)});
+    }
+    places.push_back({shown_at, std::move(lines)});
+  };
+#define QOV_PARAM(name, type, default_value, limit, shown_at) add(shown_at, #name, p.name);
+#include "config/param_fields.def"
+  std::stable_sort(places.begin(), places.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  Listing v;
+  for (auto& place : places) {
+    for (auto& line : place.second) v.push_back(std::move(line));
+  }
+  // The checker bounds the echo time-out; the listing shows the bound.
+  for (auto& [name, text] : v) {
+    if (name == "check_wait_resp_s") text = std::to_string(supervision::EchoTimeoutMs(p.check_wait_resp_s) / 1000);
+  }
   return v;
 }
 

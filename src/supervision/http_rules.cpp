@@ -1,12 +1,14 @@
 #include "supervision/http_rules.h"
 
-#include "supervision/text.h"
+#include "platform/text.h"
 
 namespace qov::supervision {
 
 std::string HttpUrlFor(const std::string& target) {
-  const std::string lower = AsciiLower(target);
-  if (lower.rfind("https://", 0) == 0 || lower.find("http://") != std::string::npos) return target;
+  if (platform::StartsWithIgnoringCase(target, "https://") ||
+      platform::AsciiLower(target).find("http://") != std::string::npos) {
+    return target;
+  }
   return "http://" + target;
 }
 

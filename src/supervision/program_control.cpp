@@ -1,6 +1,6 @@
 #include "supervision/program_control.h"
 
-#include "supervision/text.h"
+#include "platform/text.h"
 
 namespace qov::supervision {
 namespace {
@@ -40,12 +40,12 @@ UserSession& SystemUserSession() {
 }
 
 bool ExeMatchesName(const std::string& exe, const std::string& name) {
-  const std::string wanted = AsciiUpper(name);
-  if (AsciiUpper(FileNamePart(exe)) == wanted || AsciiUpper(exe) == wanted) return true;
+  using platform::EqualsIgnoringCase;
+  if (EqualsIgnoringCase(FileNamePart(exe), name) || EqualsIgnoringCase(exe, name)) return true;
   // "telemetry" stands for "telemetry.exe": a name without an extension is
   // also compared with the listed names without theirs.
   if (ExtensionDot(name) != std::string::npos) return false;
-  return AsciiUpper(WithoutExtension(FileNamePart(exe))) == wanted || AsciiUpper(WithoutExtension(exe)) == wanted;
+  return EqualsIgnoringCase(WithoutExtension(FileNamePart(exe)), name) || EqualsIgnoringCase(WithoutExtension(exe), name);
 }
 
 namespace {

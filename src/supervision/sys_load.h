@@ -1,13 +1,13 @@
-// CPU usage from the processor object of the performance data, and the
-// memory text of the system-load line.
+// CPU usage from the processor object of the performance data (read by
+// platform/perf_data), and the memory text of the system-load line.
 #pragma once
 
 #include <cstdint>
 #include <functional>
-#include <span>
 #include <string>
 #include <vector>
 
+#include "platform/perf_data.h"
 #include "platform/system_load.h"
 
 namespace qov::supervision {
@@ -16,32 +16,12 @@ inline constexpr std::uint32_t kPerfBufferStart = 8192;
 inline constexpr std::uint32_t kPerfBufferStep = 4096;
 // The buffer never grows past this; data that does not fit fails the sample.
 inline constexpr std::uint32_t kPerfBufferLimit = 16u << 20;
-inline constexpr std::uint32_t kProcessorObjectIndex = 238;
-inline constexpr std::uint32_t kProcessorTimeCounterIndex = 6;
 
-// kQueryFailed: the system refused the query, or its data outgrew
-// kPerfBufferLimit; nothing was read. It is reported with the text of
-// kNoProcessorObject, since the object could not be had.
-enum class SampleStatus { kOk, kNoProcessorObject, kNoCpuCounter, kQueryFailed };
+using platform::SampleStatus;
 
-// "Unable to locate the "Processor" performance object" and its counter twin.
+// "Unable to locate the "Processor" performance object" and its counter twin;
+// kQueryFailed, since the object could not be had, says the first.
 std::string SampleErrorText(SampleStatus status);
-
-// One instance's raw counter values of a walk, and the block's time stamp.
-struct PerfReading {
-  std::vector<std::uint64_t> values;
-  std::uint64_t time_100ns = 0;
-};
-
-// Walks a performance data block for the processor object and its counter 6,
-// never reading outside `data`. `instances` < 0 takes the object's own
-// instance count (reported in `found_instances`); otherwise that many
-// instances are read. A block whose records do not fit gives kNoProcessorObject.
-SampleStatus WalkProcessorData(std::span<const std::uint8_t> data, std::int32_t instances,
-                               std::int32_t& found_instances, PerfReading& out);
-
-// A SYSTEMTIME's fields (year..milliseconds) as 100-ns units since 1601-01-01.
-std::uint64_t SystemTimeTo100ns(const std::uint16_t fields[8]);
 
 // 100 - idle share in percent, in signed 64-bit arithmetic truncating
 // towards zero, not clamped; 0 when no time passed.

@@ -118,15 +118,22 @@ def command_line_seeds():
 
 # ---- config_loader: key path, then records (name pick, how, value) ----
 
-NAMES = (["connection_need_dial", "reset_modem", "reset_comp", "system_load_log_enable",
-          "check_log_details", "event_log_enable",
-          "wait_time_after_start_s", "check_wait_resp_s", "check_fail_period_s", "check_fail_loop_count",
-          "check_fail_loop_count_before_reset_comp", "log_file_max_size", "program_ctrl_check_period_s",
-          "life_beakon_period_ms", "system_load_log_period_s", "check_settle_after_reset_s",
-          "reset_comp_max_per_day", "metrics_period_s", "check_ok_period_s",
-          "connection_name", "log_file_path", "qov_com_port", "program_ctrl_process_name",
-          "program_ctrl_command_line", "program_ctrl_token_process", "metrics_file_path", "check_addr_count"]
-         + ["check_addr_%d" % n for n in range(66)])
+def value_names():
+    """The loader's value names in the fuzz body's order: the flags, the
+    numbers, the unsigned numbers and the texts of src/config/param_fields.def,
+    each in the file's order, then check_addr_count and the check addresses."""
+    by_type = {"bool": [], "std::int32_t": [], "std::uint32_t": [], "std::string": []}
+    with open(os.path.join(REPO, "src", "config", "param_fields.def")) as f:
+        for line in f:
+            if not line.startswith("QOV_PARAM("):
+                continue
+            name, kind, _ = [part.strip() for part in line[len("QOV_PARAM("):].split(",", 2)]
+            if name != "check_addr_count" and kind in by_type:
+                by_type[kind].append(name)
+    return sum(by_type.values(), []) + ["check_addr_count"] + ["check_addr_%d" % n for n in range(66)]
+
+
+NAMES = value_names()
 
 
 def name_pick(name):

@@ -139,7 +139,7 @@ TEST_F(LogFaultPosixTest, DiskFullLeavesEveryLineOnDiskWhole) {
 TEST_F(LogFaultPosixTest, DiskFullThroughTheWriterThreadLeavesEveryLineWholeAndCountsTheLost) {
   SmallTmpfs disk("size=64k");
   SKIP_UNLESS_MOUNTED(disk);
-  metrics::Counter failures{0};
+  LogWriter::FailureCounter failures{0};
   log_.CountFailuresIn(&failures);
   log_.Start();
   const std::string text = DiskFullRun(log_, disk, [this](const std::string& m) { Pass(m); });

@@ -9,13 +9,13 @@
 #include <string>
 #include <thread>
 
-#include "platform/loopback_server.h"
 #include "supervision/net_probes.h"
+#include "support/loopback_server.h"
 
 namespace qov {
 namespace {
 
-using platform::LoopbackServer;
+using test::LoopbackServer;
 
 std::string Response(const std::string& status_line, const std::string& extra_headers = "") {
   return "HTTP/1.1 " + status_line + "\r\n" + extra_headers + "Content-Length: 3\r\nConnection: close\r\n\r\nok\n";

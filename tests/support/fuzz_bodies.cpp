@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "config/config_loader.h"
@@ -23,6 +24,7 @@
 #include "platform/command_line.h"
 #include "platform/file.h"
 #include "platform/memory_registry.h"
+#include "platform/perf_data.h"
 #include "platform/regedit_file.h"
 #include "platform/serial_port.h"
 #include "service/service_application.h"
@@ -129,7 +131,7 @@ std::int64_t DaysSince1601(std::int64_t year, std::int64_t month, std::int64_t d
 }
 
 void CheckSystemTime(const std::uint16_t raw[8]) {
-  (void)supervision::SystemTimeTo100ns(raw);  // any fields: no overflow, no fault
+  (void)platform::SystemTimeTo100ns(raw);  // any fields: no overflow, no fault
   static constexpr std::int64_t kMonthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   std::uint16_t f[8];
   f[0] = static_cast<std::uint16_t>(1601 + raw[0] % (30827 - 1601 + 1));
@@ -143,14 +145,14 @@ void CheckSystemTime(const std::uint16_t raw[8]) {
   f[7] = static_cast<std::uint16_t>(raw[7] % 1000);
   const std::int64_t days = DaysSince1601(f[0], f[1], f[3]);
   const std::int64_t ms = (((days * 24 + f[4]) * 60 + f[5]) * 60 + f[6]) * 1000 + f[7];
-  Check(supervision::SystemTimeTo100ns(f) == static_cast<std::uint64_t>(ms) * 10000u,
+  Check(platform::SystemTimeTo100ns(f) == static_cast<std::uint64_t>(ms) * 10000u,
         "a valid SYSTEMTIME gives its 100-ns count since 1601-01-01");
 }
 
 }  // namespace
 
 void FuzzPerfData(const std::uint8_t* data, std::size_t size) {
-  using supervision::SampleStatus;
+  using platform::SampleStatus;
   FuzzInput in(data, size);
   const std::uint8_t mode = in.Byte();
   const std::uint8_t instance_byte = in.Byte();
@@ -168,8 +170,8 @@ void FuzzPerfData(const std::uint8_t* data, std::size_t size) {
   // a small count stands for a later sample's.
   const std::int32_t instances = (instance_byte & 0x80) ? -1 : instance_byte & 0x0F;
   std::int32_t found = -7;
-  supervision::PerfReading reading;
-  const SampleStatus status = supervision::WalkProcessorData(block, instances, found, reading);
+  platform::PerfReading reading;
+  const SampleStatus status = platform::WalkProcessorData(block, instances, found, reading);
   Check(status != SampleStatus::kQueryFailed, "the walk never reports a failed query");
   if (status == SampleStatus::kOk || status == SampleStatus::kNoCpuCounter) {
     Check(found >= 0 && static_cast<std::size_t>(found) <= block.size() / 28, "instance count bounded by the block");
@@ -201,8 +203,8 @@ void FuzzPerfData(const std::uint8_t* data, std::size_t size) {
   std::vector<std::uint8_t> padded(block);
   padded.resize(buffer_size, 0);
   std::int32_t padded_found = -1;
-  supervision::PerfReading padded_reading;
-  const SampleStatus padded_status = supervision::WalkProcessorData(padded, -1, padded_found, padded_reading);
+  platform::PerfReading padded_reading;
+  const SampleStatus padded_status = platform::WalkProcessorData(padded, -1, padded_found, padded_reading);
   Check(first == padded_status, "the first sample reports its walk's status");
   Check(count == (padded_status == SampleStatus::kNoProcessorObject ? -1 : padded_found),
         "the instance count is the first walk's");
@@ -475,42 +477,25 @@ namespace {
 using config::TParamRec;
 using platform::RegValue;
 
-// Every value the loader reads, by the field it sets. A value added to the
-// loader belongs here too, and in NAMES of tests/fuzz/make_seeds.py (same order).
-constexpr std::pair<const char*, bool TParamRec::*> kFlagFields[] = {
-    {"connection_need_dial", &TParamRec::connection_need_dial},
-    {"reset_modem", &TParamRec::reset_modem},
-    {"reset_comp", &TParamRec::reset_comp},
-    {"system_load_log_enable", &TParamRec::system_load_log_enable},
-    {"check_log_details", &TParamRec::check_log_details},
-    {"event_log_enable", &TParamRec::event_log_enable},
-};
-constexpr std::pair<const char*, std::int32_t TParamRec::*> kIntFields[] = {
-    {"wait_time_after_start_s", &TParamRec::wait_time_after_start_s},
-    {"check_wait_resp_s", &TParamRec::check_wait_resp_s},
-    {"check_fail_period_s", &TParamRec::check_fail_period_s},
-    {"check_fail_loop_count", &TParamRec::check_fail_loop_count},
-    {"check_fail_loop_count_before_reset_comp", &TParamRec::check_fail_loop_count_before_reset_comp},
-    {"log_file_max_size", &TParamRec::log_file_max_size},
-    {"program_ctrl_check_period_s", &TParamRec::program_ctrl_check_period_s},
-    {"life_beakon_period_ms", &TParamRec::life_beakon_period_ms},
-    {"system_load_log_period_s", &TParamRec::system_load_log_period_s},
-    {"check_settle_after_reset_s", &TParamRec::check_settle_after_reset_s},
-    {"reset_comp_max_per_day", &TParamRec::reset_comp_max_per_day},
-    {"metrics_period_s", &TParamRec::metrics_period_s},
-};
-constexpr std::pair<const char*, std::uint32_t TParamRec::*> kUnsignedFields[] = {
-    {"check_ok_period_s", &TParamRec::check_ok_period_s},
-};
-constexpr std::pair<const char*, std::string TParamRec::*> kTextFields[] = {
-    {"connection_name", &TParamRec::connection_name},
-    {"log_file_path", &TParamRec::log_file_path},
-    {"qov_com_port", &TParamRec::qov_com_port},
-    {"program_ctrl_process_name", &TParamRec::program_ctrl_process_name},
-    {"program_ctrl_command_line", &TParamRec::program_ctrl_command_line},
-    {"program_ctrl_token_process", &TParamRec::program_ctrl_token_process},
-    {"metrics_file_path", &TParamRec::metrics_file_path},
-};
+// Every value the loader reads, by the field it sets, one table per type in
+// the order of config/param_fields.def (NAMES of tests/fuzz/make_seeds.py
+// follows it). check_addr_count and the check addresses are modelled apart.
+template <typename T>
+std::vector<std::pair<const char*, T TParamRec::*>> FieldsOfType() {
+  std::vector<std::pair<const char*, T TParamRec::*>> v;
+#define QOV_PARAM(name, type, default_value, limit, shown_at)                   \
+  if constexpr (std::is_same_v<type, T>) {                                      \
+    if (config::Limit::limit != config::Limit::kAddressCount) {                 \
+      v.push_back({#name, &TParamRec::name});                                   \
+    }                                                                           \
+  }
+#include "config/param_fields.def"
+  return v;
+}
+const auto kFlagFields = FieldsOfType<bool>();
+const auto kIntFields = FieldsOfType<std::int32_t>();
+const auto kUnsignedFields = FieldsOfType<std::uint32_t>();
+const auto kTextFields = FieldsOfType<std::string>();
 
 std::string CheckAddrName(int n) { return "check_addr_" + std::to_string(n); }
 

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/loopback_socket.h"
+#include "support/loopback_socket.h"
 
 namespace qov::test {
 
@@ -32,16 +32,16 @@ class HostileHttpServer {
 
   explicit HostileHttpServer(Behaviour behaviour, std::string reply = "", std::size_t at_once = 0)
       : behaviour_(behaviour), reply_(std::move(reply)), at_once_(at_once) {
-    platform::LoopbackSocket::StartLibrary();
-    listener_ = platform::LoopbackSocket::Listen(port_);
+    LoopbackSocket::StartLibrary();
+    listener_ = LoopbackSocket::Listen(port_);
     thread_ = std::thread([this] { Serve(); });
   }
   ~HostileHttpServer() {
     stop_ = true;
     thread_.join();
     held_.clear();
-    listener_ = platform::LoopbackSocket();
-    platform::LoopbackSocket::StopLibrary();
+    listener_ = LoopbackSocket();
+    LoopbackSocket::StopLibrary();
   }
   HostileHttpServer(const HostileHttpServer&) = delete;
   HostileHttpServer& operator=(const HostileHttpServer&) = delete;
@@ -55,7 +55,7 @@ class HostileHttpServer {
   void Serve() {
     while (!stop_) {
       if (!listener_.Readable(20)) continue;
-      platform::LoopbackSocket client = listener_.Accept();
+      LoopbackSocket client = listener_.Accept();
       if (!client) continue;
       ++connections_;
       if (behaviour_ == Behaviour::kCloseAtOnce) continue;  // closed when `client` goes
@@ -78,7 +78,7 @@ class HostileHttpServer {
 
   // Each byte goes out alone, the next one kDripMs later, until the reply
   // is out, the client has gone, or the server stops.
-  void Drip(platform::LoopbackSocket& client) {
+  void Drip(LoopbackSocket& client) {
     const std::size_t first = std::min(at_once_, reply_.size());
     if (first > 0 && !client.Send(reply_.substr(0, first))) return;
     for (std::size_t sent = first; !stop_ && sent < reply_.size(); ++sent) {
@@ -90,7 +90,7 @@ class HostileHttpServer {
     while (!stop_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
 
-  static void ReadHead(platform::LoopbackSocket& client) {
+  static void ReadHead(LoopbackSocket& client) {
     std::string head;
     char buf[1024];
     while (head.find("\r\n\r\n") == std::string::npos && client.Readable(2000)) {
@@ -103,11 +103,11 @@ class HostileHttpServer {
   Behaviour behaviour_;
   std::string reply_;
   std::size_t at_once_;
-  platform::LoopbackSocket listener_;
+  LoopbackSocket listener_;
   std::uint16_t port_ = 0;
   std::atomic<bool> stop_{false};
   std::atomic<int> connections_{0};
-  std::vector<platform::LoopbackSocket> held_;  // owned by the server thread until it ends
+  std::vector<LoopbackSocket> held_;  // owned by the server thread until it ends
   std::thread thread_;
 };
 

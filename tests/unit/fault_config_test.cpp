@@ -26,6 +26,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "config/config_loader.h"
@@ -65,36 +66,19 @@ struct ValueName {
   Kind kind;
 };
 
+template <typename T>
+constexpr Kind KindOf() {
+  if constexpr (std::is_same_v<T, bool>) return Kind::Flag;
+  if constexpr (std::is_same_v<T, std::uint32_t>) return Kind::Unsigned;
+  if constexpr (std::is_integral_v<T>) return Kind::Signed;
+  return Kind::Text;
+}
+
 std::vector<ValueName> AllValues() {
-  std::vector<ValueName> v = {
-      {"connection_need_dial", Kind::Flag},
-      {"connection_name", Kind::Text},
-      {"wait_time_after_start_s", Kind::Signed},
-      {"check_ok_period_s", Kind::Unsigned},
-      {"check_wait_resp_s", Kind::Signed},
-      {"check_fail_period_s", Kind::Signed},
-      {"check_fail_loop_count", Kind::Signed},
-      {"reset_modem", Kind::Flag},
-      {"reset_comp", Kind::Flag},
-      {"check_fail_loop_count_before_reset_comp", Kind::Signed},
-      {"log_file_path", Kind::Text},
-      {"log_file_max_size", Kind::Signed},
-      {"qov_com_port", Kind::Text},
-      {"program_ctrl_process_name", Kind::Text},
-      {"program_ctrl_command_line", Kind::Text},
-      {"program_ctrl_token_process", Kind::Text},
-      {"program_ctrl_check_period_s", Kind::Signed},
-      {"check_addr_count", Kind::Signed},
-      {"life_beakon_period_ms", Kind::Signed},
-      {"system_load_log_enable", Kind::Flag},
-      {"system_load_log_period_s", Kind::Signed},
-      {"check_settle_after_reset_s", Kind::Signed},
-      {"reset_comp_max_per_day", Kind::Signed},
-      {"check_log_details", Kind::Flag},
-      {"event_log_enable", Kind::Flag},
-      {"metrics_file_path", Kind::Text},
-      {"metrics_period_s", Kind::Signed},
-  };
+  std::vector<ValueName> v;
+#define QOV_PARAM(name, type, default_value, limit, shown_at) \
+  if (!std::is_same_v<type, CheckAddrList>) v.push_back({#name, KindOf<type>()});
+#include "config/param_fields.def"
   for (int n = 0; n <= kMaxCheckAddrCount; ++n) v.push_back({"check_addr_" + std::to_string(n), Kind::Text});
   return v;
 }
@@ -102,65 +86,43 @@ std::vector<ValueName> AllValues() {
 // Every field of the record, one per line, so that two records compare as text.
 std::string Describe(const TParamRec& p) {
   std::ostringstream s;
-  s << "connection_need_dial " << p.connection_need_dial << "\nconnection_name " << p.connection_name
-    << "\nwait_time_after_start_s " << p.wait_time_after_start_s << "\ncheck_ok_period_s " << p.check_ok_period_s
-    << "\ncheck_wait_resp_s " << p.check_wait_resp_s << "\ncheck_fail_period_s " << p.check_fail_period_s
-    << "\ncheck_fail_loop_count " << p.check_fail_loop_count << "\nreset_modem " << p.reset_modem
-    << "\nreset_comp " << p.reset_comp << "\ncheck_fail_loop_count_before_reset_comp "
-    << p.check_fail_loop_count_before_reset_comp << "\nlog_file_path " << p.log_file_path << "\nlog_file_max_size "
-    << p.log_file_max_size << "\nqov_com_port " << p.qov_com_port << "\nprogram_ctrl_process_name "
-    << p.program_ctrl_process_name << "\nprogram_ctrl_command_line " << p.program_ctrl_command_line
-    << "\nprogram_ctrl_token_process " << p.program_ctrl_token_process << "\nprogram_ctrl_check_period_s "
-    << p.program_ctrl_check_period_s << "\ncheck_addr_count " << p.check_addr_count << "\nlife_beakon_period_ms "
-    << p.life_beakon_period_ms << "\nsystem_load_log_enable " << p.system_load_log_enable
-    << "\nsystem_load_log_period_s " << p.system_load_log_period_s << "\ncheck_settle_after_reset_s "
-    << p.check_settle_after_reset_s << "\nreset_comp_max_per_day " << p.reset_comp_max_per_day
-    << "\ncheck_log_details " << p.check_log_details << "\nevent_log_enable " << p.event_log_enable
-    << "\nmetrics_file_path " << p.metrics_file_path << "\nmetrics_period_s " << p.metrics_period_s;
-  for (std::size_t n = 0; n < p.check_addr.size(); ++n) s << "\ncheck_addr_" << n << " " << p.check_addr[n];
+  const auto put = [&s](const char* name, const auto& value) {
+    if constexpr (std::is_same_v<std::decay_t<decltype(value)>, CheckAddrList>) {
+      for (std::size_t n = 0; n < value.size(); ++n) s << "\n" << name << "_" << n << " " << value[n];
+    } else {
+      s << "\n" << name << " " << value;
+    }
+  };
+#define QOV_PARAM(name, type, default_value, limit, shown_at) put(#name, p.name);
+#include "config/param_fields.def"
   return s.str();
 }
 
 // The text field a value name sets.
 std::string& TextField(TParamRec& p, const std::string& name) {
-  if (name == "connection_name") return p.connection_name;
-  if (name == "log_file_path") return p.log_file_path;
-  if (name == "qov_com_port") return p.qov_com_port;
-  if (name == "program_ctrl_process_name") return p.program_ctrl_process_name;
-  if (name == "program_ctrl_command_line") return p.program_ctrl_command_line;
-  if (name == "program_ctrl_token_process") return p.program_ctrl_token_process;
-  if (name == "metrics_file_path") return p.metrics_file_path;
-  return p.check_addr.at(std::stoul(name.substr(std::string("check_addr_").size())));
+  std::string* found = nullptr;
+  const auto take = [&](const char* field_name, auto& field) {
+    if constexpr (std::is_same_v<std::decay_t<decltype(field)>, std::string>) {
+      if (name == field_name) found = &field;
+    }
+  };
+#define QOV_PARAM(field_name, type, default_value, limit, shown_at) take(#field_name, p.field_name);
+#include "config/param_fields.def"
+  return found ? *found : p.check_addr.at(std::stoul(name.substr(std::string("check_addr_").size())));
 }
 
 // The number field a value name sets, widened.
 std::int64_t NumberField(const TParamRec& p, const std::string& name) {
-  const std::vector<std::pair<const char*, std::int64_t>> fields = {
-      {"connection_need_dial", p.connection_need_dial},
-      {"wait_time_after_start_s", p.wait_time_after_start_s},
-      {"check_ok_period_s", p.check_ok_period_s},
-      {"check_wait_resp_s", p.check_wait_resp_s},
-      {"check_fail_period_s", p.check_fail_period_s},
-      {"check_fail_loop_count", p.check_fail_loop_count},
-      {"reset_modem", p.reset_modem},
-      {"reset_comp", p.reset_comp},
-      {"check_fail_loop_count_before_reset_comp", p.check_fail_loop_count_before_reset_comp},
-      {"log_file_max_size", p.log_file_max_size},
-      {"program_ctrl_check_period_s", p.program_ctrl_check_period_s},
-      {"check_addr_count", p.check_addr_count},
-      {"life_beakon_period_ms", p.life_beakon_period_ms},
-      {"system_load_log_enable", p.system_load_log_enable},
-      {"system_load_log_period_s", p.system_load_log_period_s},
-      {"check_settle_after_reset_s", p.check_settle_after_reset_s},
-      {"reset_comp_max_per_day", p.reset_comp_max_per_day},
-      {"check_log_details", p.check_log_details},
-      {"event_log_enable", p.event_log_enable},
-      {"metrics_period_s", p.metrics_period_s},
+  std::optional<std::int64_t> found;
+  const auto take = [&](const char* field_name, const auto& field) {
+    if constexpr (std::is_integral_v<std::decay_t<decltype(field)>>) {
+      if (name == field_name) found = field;
+    }
   };
-  for (const auto& [n, v] : fields)
-    if (name == n) return v;
-  ADD_FAILURE() << "no number field " << name;
-  return 0;
+#define QOV_PARAM(field_name, type, default_value, limit, shown_at) take(#field_name, p.field_name);
+#include "config/param_fields.def"
+  if (!found) ADD_FAILURE() << "no number field " << name;
+  return found.value_or(0);
 }
 
 // What the loader makes of the DWORD `stored` in `name`: the README's clamps.

@@ -44,7 +44,7 @@ class LogQueueTest : public ::testing::Test {
 
   test::StallingDisk disk_;
   std::atomic<int> time_{0};  // the clock of the lines' timestamps, "t<time>"
-  metrics::Counter failures_{0};
+  LogWriter::FailureCounter failures_{0};
   test::FakeClock clock_;
   LogWriter log_{[this] { return "t" + std::to_string(time_.load()); }, clock_, platform::MoveFileReplacing,
                  disk_.Opener()};

@@ -1,13 +1,13 @@
-#include "platform/loopback_server.h"
+#include "support/loopback_server.h"
 
 #include <atomic>
 #include <mutex>
 #include <thread>
 #include <vector>
 
-#include "platform/loopback_socket.h"
+#include "support/loopback_socket.h"
 
-namespace qov::platform {
+namespace qov::test {
 
 struct LoopbackServer::Impl {
   std::string reply;
@@ -70,4 +70,4 @@ std::string LoopbackServer::LastRequest() const {
   return impl_->last_request;
 }
 
-}  // namespace qov::platform
+}  // namespace qov::test

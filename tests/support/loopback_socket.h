@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-namespace qov::platform {
+namespace qov::test {
 
 // Owns one TCP socket (a file descriptor or a SOCKET, kept as an integer).
 class LoopbackSocket {
@@ -39,4 +39,4 @@ class LoopbackSocket {
   std::intptr_t handle_ = kNone;
 };
 
-}  // namespace qov::platform
+}  // namespace qov::test

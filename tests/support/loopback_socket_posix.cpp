@@ -6,9 +6,9 @@
 
 #include <utility>
 
-#include "platform/loopback_socket.h"
+#include "support/loopback_socket.h"
 
-namespace qov::platform {
+namespace qov::test {
 
 LoopbackSocket& LoopbackSocket::operator=(LoopbackSocket&& o) noexcept {
   std::swap(handle_, o.handle_);
@@ -58,4 +58,4 @@ bool LoopbackSocket::Send(const std::string& data) {
 void LoopbackSocket::StartLibrary() {}
 void LoopbackSocket::StopLibrary() {}
 
-}  // namespace qov::platform
+}  // namespace qov::test

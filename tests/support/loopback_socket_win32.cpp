@@ -1,9 +1,9 @@
 #include <utility>
 
-#include "platform/loopback_socket.h"
+#include "support/loopback_socket.h"
 #include "platform/win32.h"
 
-namespace qov::platform {
+namespace qov::test {
 namespace {
 
 SOCKET AsSocket(std::intptr_t h) { return static_cast<SOCKET>(h); }
@@ -61,4 +61,4 @@ void LoopbackSocket::StartLibrary() {
 }
 void LoopbackSocket::StopLibrary() { ::WSACleanup(); }
 
-}  // namespace qov::platform
+}  // namespace qov::test

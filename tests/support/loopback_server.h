@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-namespace qov::platform {
+namespace qov::test {
 
 class LoopbackServer {
  public:
@@ -26,4 +26,4 @@ class LoopbackServer {
   std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace qov::platform
+}  // namespace qov::test
