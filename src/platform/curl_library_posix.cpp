@@ -1,48 +1,23 @@
 #include "platform/curl_library_posix.h"
 
-#include <dlfcn.h>
-
-#include <memory>
+#include "platform/dynamic_library_posix.h"
 
 namespace qov::platform {
-namespace {
-
-struct DlClose {
-  void operator()(void* handle) const { ::dlclose(handle); }
-};
-using LibraryHandle = std::unique_ptr<void, DlClose>;
-
-std::string LastDlError() {
-  const char* text = ::dlerror();
-  return text ? text : "unknown error";
-}
-
-// Points `function` at the symbol `name`; false (dlerror() saying why) when it is missing.
-template <class Function>
-bool Resolve(void* library, const char* name, Function& function) {
-  ::dlerror();
-  void* symbol = ::dlsym(library, name);
-  if (!symbol) return false;
-  function = reinterpret_cast<Function>(symbol);
-  return true;
-}
-
-}  // namespace
 
 CurlLibrary::CurlLibrary(const char* soname) {
   const std::string unavailable = "HTTP library not available: ";
-  LibraryHandle library(::dlopen(soname, RTLD_NOW | RTLD_LOCAL));
+  LibraryHandle library = OpenLibrary(soname);
   if (!library) {
     error_ = unavailable + LastDlError();
     return;
   }
   CurlFunctions& f = functions_;
-  const bool resolved = Resolve(library.get(), "curl_global_init", f.global_init) &&
-                        Resolve(library.get(), "curl_easy_init", f.easy_init) &&
-                        Resolve(library.get(), "curl_easy_setopt", f.easy_setopt) &&
-                        Resolve(library.get(), "curl_easy_perform", f.easy_perform) &&
-                        Resolve(library.get(), "curl_easy_getinfo", f.easy_getinfo) &&
-                        Resolve(library.get(), "curl_easy_cleanup", f.easy_cleanup);
+  const bool resolved = ResolveSymbol(library.get(), "curl_global_init", f.global_init) &&
+                        ResolveSymbol(library.get(), "curl_easy_init", f.easy_init) &&
+                        ResolveSymbol(library.get(), "curl_easy_setopt", f.easy_setopt) &&
+                        ResolveSymbol(library.get(), "curl_easy_perform", f.easy_perform) &&
+                        ResolveSymbol(library.get(), "curl_easy_getinfo", f.easy_getinfo) &&
+                        ResolveSymbol(library.get(), "curl_easy_cleanup", f.easy_cleanup);
   if (!resolved) {
     error_ = unavailable + LastDlError();
     return;

@@ -1,10 +1,10 @@
-#include <systemd/sd-daemon.h>
 #include <time.h>
 
 #include <atomic>
 #include <cstdint>
 
 #include "platform/host_watchdog.h"
+#include "platform/systemd_notify_posix.h"
 
 namespace qov::platform {
 namespace {
@@ -18,10 +18,7 @@ std::int64_t MonotonicUs() {
 // The host's interval (0: no watchdog), read once from the environment
 // systemd gave the process.
 std::int64_t WatchdogIntervalUs() {
-  static const std::int64_t interval = [] {
-    std::uint64_t usec = 0;
-    return sd_watchdog_enabled(0, &usec) > 0 ? static_cast<std::int64_t>(usec) : std::int64_t{0};
-  }();
+  static const std::int64_t interval = static_cast<std::int64_t>(SystemdWatchdogUsec());
   return interval;
 }
 
@@ -35,7 +32,7 @@ void FeedHostWatchdog() {
   const std::int64_t now = MonotonicUs();
   if (now - last_us.load(std::memory_order_relaxed) < interval / 2) return;
   last_us.store(now, std::memory_order_relaxed);
-  sd_notify(0, "WATCHDOG=1");
+  NotifySystemd("WATCHDOG=1");
 }
 
 }  // namespace qov::platform
