@@ -1,8 +1,7 @@
-#include <systemd/sd-daemon.h>
-
 #include <cstdint>
 
 #include "platform/host_watchdog.h"
+#include "platform/systemd_notify_posix.h"
 
 namespace qov::platform {
 namespace {
@@ -10,10 +9,7 @@ namespace {
 // The host's time-out in microseconds (0: no watchdog), read once from the
 // environment systemd gave the process.
 std::int64_t WatchdogIntervalUs() {
-  static const std::int64_t interval = [] {
-    std::uint64_t usec = 0;
-    return sd_watchdog_enabled(0, &usec) > 0 ? static_cast<std::int64_t>(usec) : std::int64_t{0};
-  }();
+  static const std::int64_t interval = static_cast<std::int64_t>(SystemdWatchdogUsec());
   return interval;
 }
 
@@ -28,7 +24,7 @@ std::int64_t HostWatchdogFeedPeriodMs() {
 }
 
 void FeedHostWatchdog() {
-  if (WatchdogIntervalUs() > 0) sd_notify(0, "WATCHDOG=1");
+  if (WatchdogIntervalUs() > 0) NotifySystemd("WATCHDOG=1");
 }
 
 }  // namespace qov::platform

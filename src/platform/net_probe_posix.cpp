@@ -1,7 +1,6 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <linux/errqueue.h>
-#include <curl/curl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/ip.h>
@@ -15,13 +14,11 @@
 #include <optional>
 
 #include "platform/net_probe.h"
+#include "platform/curl_library_posix.h"
 #include "platform/posix_fd.h"
 
 namespace qov::platform {
 namespace {
-
-// libcurl's global start is not thread-safe: do it before any thread runs.
-const bool curl_started = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
 
 constexpr std::uint8_t kEchoRequest = 8;
 constexpr std::uint8_t kEchoReply = 0;
@@ -224,26 +221,31 @@ ProbeOutcome IcmpEcho(const std::string& host, std::uint32_t timeout_ms) {
 }
 
 ProbeOutcome HttpGet(const std::string& url, std::uint32_t timeout_ms) {
-  if (!curl_started) return Failed(ProbeFault::kSystemError, CURLE_FAILED_INIT);
-  CURL* curl = curl_easy_init();
+  return HttpGetThrough(SharedCurlLibrary(), url, timeout_ms);
+}
+
+ProbeOutcome HttpGetThrough(const CurlLibrary& library, const std::string& url, std::uint32_t timeout_ms) {
+  const CurlFunctions* const c = library.Functions();
+  if (!c) return {ProbeFault::kSystemError, CURLE_FAILED_INIT, {}, library.Error()};
+  CURL* curl = c->easy_init();
   if (!curl) return Failed(ProbeFault::kSystemError, CURLE_FAILED_INIT);
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_USERAGENT, "InetURL:/1.0");
-  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
-  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeout_ms));
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout_ms));
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, DiscardBody);
-  const CURLcode rc = curl_easy_perform(curl);
+  c->easy_setopt(curl, CURLOPT_URL, url.c_str());
+  c->easy_setopt(curl, CURLOPT_USERAGENT, "InetURL:/1.0");
+  c->easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  c->easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+  c->easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+  c->easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  c->easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
+  c->easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  c->easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeout_ms));
+  c->easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout_ms));
+  c->easy_setopt(curl, CURLOPT_WRITEFUNCTION, DiscardBody);
+  const CURLcode rc = c->easy_perform(curl);
   long code = 0;
   long os_errno = 0;
-  if (rc == CURLE_OK || rc == CURLE_WRITE_ERROR) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
-  curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &os_errno);
-  curl_easy_cleanup(curl);
+  if (rc == CURLE_OK || rc == CURLE_WRITE_ERROR) c->easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
+  c->easy_getinfo(curl, CURLINFO_OS_ERRNO, &os_errno);
+  c->easy_cleanup(curl);
   if (code > 0) return {ProbeFault::kNone, 0, std::to_string(code)};
   return FailedWithCurl(rc, os_errno);
 }

@@ -30,6 +30,7 @@ struct ProbeOutcome {
   ProbeFault fault = ProbeFault::kNone;
   std::uint32_t code = 0;
   std::string http_status;  // the status text of an HTTP response
+  std::string detail = {};  // for kSystemError: what went wrong, when a code cannot say it
 };
 
 // The Windows IP_* status numbers, which the POSIX backend reports too.

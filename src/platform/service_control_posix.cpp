@@ -13,11 +13,6 @@
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <systemd/sd-bus.h>
-#include <systemd/sd-daemon.h>
-// Entries carry our own fields, not this file's path and line.
-#define SD_JOURNAL_SUPPRESS_LOCATION
-#include <systemd/sd-journal.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -38,6 +33,8 @@
 #include "platform/memory_control_queue.h"
 #include "platform/service_control.h"
 #include "platform/service_control_posix.h"
+#include "platform/systemd_library_posix.h"
+#include "platform/systemd_notify_posix.h"
 #include "platform/systemd_unit.h"
 #include "platform/text.h"
 
@@ -85,7 +82,7 @@ int RunAndWait(std::vector<std::string> argv) {
 // systemctl, only where systemd runs the machine (a build host or a
 // container without it just gets the file).
 void Systemctl(const std::string& verb, const std::string& name = "") {
-  if (sd_booted() <= 0 || std::getenv("QOV_SYSTEMD_UNIT_DIR")) return;
+  if (!SystemdBooted() || std::getenv("QOV_SYSTEMD_UNIT_DIR")) return;
   std::vector<std::string> argv = {"systemctl", verb};
   if (!name.empty()) argv.push_back(name);
   RunAndWait(argv);
@@ -179,7 +176,8 @@ class StderrEventSource final : public EventSource {
       const std::vector<std::string> fields = JournalFields(e, name_);
       std::vector<iovec> parts;
       for (const auto& f : fields) parts.push_back({const_cast<char*>(f.data()), f.size()});
-      if (sd_journal_sendv(parts.data(), static_cast<int>(parts.size())) >= 0) return;
+      const SystemdFunctions* systemd = Systemd();
+      if (systemd && systemd->journal_sendv(parts.data(), static_cast<int>(parts.size())) >= 0) return;
     }
     const char* level = e.type == EventType::Error ? "error" : e.type == EventType::Warning ? "warning" : "information";
     std::fprintf(stderr, "%s: event %u (%s): %s\n", name_.c_str(), static_cast<unsigned>(e.id), level, e.text.c_str());
@@ -194,16 +192,18 @@ class StderrEventSource final : public EventSource {
 // opposed to stopping this one service: its manager's SystemState is then
 // "stopping". Without a reachable manager the answer is no.
 bool SystemIsStopping() {
+  const SystemdFunctions* systemd = Systemd();
   sd_bus* bus = nullptr;
-  if (sd_bus_open_system(&bus) < 0) return false;
+  if (!systemd || systemd->bus_open_system(&bus) < 0) return false;
   sd_bus_error error = SD_BUS_ERROR_NULL;
   char* state = nullptr;
-  const int rc = sd_bus_get_property_string(bus, "org.freedesktop.systemd1", "/org/freedesktop/systemd1",
-                                            "org.freedesktop.systemd1.Manager", "SystemState", &error, &state);
+  const int rc =
+      systemd->bus_get_property_string(bus, "org.freedesktop.systemd1", "/org/freedesktop/systemd1",
+                                       "org.freedesktop.systemd1.Manager", "SystemState", &error, &state);
   const bool stopping = rc >= 0 && state && std::string_view(state) == "stopping";
   std::free(state);
-  sd_bus_error_free(&error);
-  sd_bus_flush_close_unref(bus);
+  systemd->bus_error_free(&error);
+  systemd->bus_flush_close_unref(bus);
   return stopping;
 }
 
@@ -267,11 +267,11 @@ class PosixServiceControl final : public ServiceControl {
   // hint as a time extension, so a working stop is never taken for a hang.
   bool SetStatus(const ServiceStatus& status, std::uint32_t&) override {
     if (status.current_state == kStateRunning) {
-      sd_notify(0, "READY=1\nSTATUS=Running");
+      NotifySystemd("READY=1\nSTATUS=Running");
     } else if (status.current_state == kStateStopPending) {
       const std::string text = "STOPPING=1\nSTATUS=Stopping\nEXTEND_TIMEOUT_USEC=" +
                                std::to_string(static_cast<std::uint64_t>(status.wait_hint) * 1000);
-      sd_notify(0, text.c_str());
+      NotifySystemd(text);
     }
     return true;
   }

@@ -5,8 +5,6 @@
 #include <signal.h>
 #include <sys/types.h>
 #include <sys/wait.h>
-#include <systemd/sd-daemon.h>
-#include <systemd/sd-login.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +21,8 @@
 #include "platform/posix_fd.h"
 #include "platform/process.h"
 #include "platform/session_user_posix.h"
+#include "platform/systemd_library_posix.h"
+#include "platform/systemd_notify_posix.h"
 #include "platform/user_process.h"
 
 extern char** environ;
@@ -92,16 +92,17 @@ struct SdString {
 };
 
 std::optional<SeatSession> ActiveSeatSession() {
+  const SystemdFunctions* systemd = Systemd();
   SdString session;
   uid_t uid = 0;
-  if (sd_seat_get_active("seat0", &session.text, &uid) < 0 || !session.text) return std::nullopt;
+  if (!systemd || systemd->seat_get_active("seat0", &session.text, &uid) < 0 || !session.text) return std::nullopt;
   SeatSession s;
   s.id = session.value();
   s.uid = uid;
   SdString session_class, type, display;
-  if (sd_session_get_class(session.text, &session_class.text) >= 0) s.session_class = session_class.value();
-  if (sd_session_get_type(session.text, &type.text) >= 0) s.type = type.value();
-  if (sd_session_get_display(session.text, &display.text) >= 0) s.display = display.value();
+  if (systemd->session_get_class(session.text, &session_class.text) >= 0) s.session_class = session_class.value();
+  if (systemd->session_get_type(session.text, &type.text) >= 0) s.type = type.value();
+  if (systemd->session_get_display(session.text, &display.text) >= 0) s.display = display.value();
   return s;
 }
 
@@ -128,8 +129,9 @@ pid_t SessionLeader(const std::string& session) {
 }
 
 bool InSession(pid_t pid, const std::string& session) {
+  const SystemdFunctions* systemd = Systemd();
   SdString of;
-  return sd_pid_get_session(pid, &of.text) >= 0 && of.value() == session;
+  return systemd && systemd->pid_get_session(pid, &of.text) >= 0 && of.value() == session;
 }
 
 // The environments of the session's processes that belong to its user,
@@ -309,7 +311,7 @@ CreateResult StartProcessAsUser(UserToken& token, const std::string& command_lin
   // Under systemd a child of the service would die with the service's
   // control group; systemd-run puts the program in a unit of its own.
   std::optional<std::string> systemd_run;
-  if (sd_booted() > 0) systemd_run = FindProgram("systemd-run", kSearchPath);
+  if (SystemdBooted()) systemd_run = FindProgram("systemd-run", kSearchPath);
   return StartProcessAsUserVia(token, command_line, systemd_run);
 }
 

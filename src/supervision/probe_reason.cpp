@@ -46,7 +46,9 @@ std::string ProbeReason(const platform::ProbeOutcome& outcome, std::uint32_t tim
       return "ICMP reply status " + std::to_string(outcome.code) + (name.empty() ? "" : " (" + name + ")");
     }
     case ProbeFault::kNoReply: return "no reply";
-    case ProbeFault::kSystemError: break;
+    case ProbeFault::kSystemError:
+      if (!outcome.detail.empty()) return outcome.detail;
+      break;
   }
   return "error " + std::to_string(outcome.code);
 }

@@ -101,6 +101,7 @@ wait_log "QOV COM port open ok ($PTY)" 10
 wait_log "QOV timer init ok" 10
 wait_log "ping ok" 15 2
 grep -q ' /check 200$' "$WORK/http.requests" || fail "the HTTP target saw no request"
+grep -q '/libcurl\.so' "/proc/$DAEMON_PID/maps" || fail "an HTTP check ran without libcurl mapped"
 grep -qx 'READY=1|STATUS=Running' "$WORK/notify.log" || fail "no READY: $(cat "$WORK/notify.log")"
 for _ in $(seq 50); do [ "$(grep -cx 'WATCHDOG=1' "$WORK/notify.log")" -ge 2 ] && break; sleep 0.1; done
 [ "$(grep -cx 'WATCHDOG=1' "$WORK/notify.log")" -ge 2 ] || fail "systemd's watchdog was not fed"
@@ -119,16 +120,18 @@ kill -0 "$DAEMON_PID" 2>/dev/null || fail "SIGHUP ended the daemon"
 echo 503 >"$WORK/http.mode"
 oks=$(messages | grep -cxF "ping ok")
 wait_log "ping ok" 10 $((oks + 2))
-# Restarted with ICMP to a reserved address no host can answer (240/4 is
-# never routed), every cycle fails and the first escalation resets the modem.
+# Restarted with ICMP only, to a reserved address no host can answer (240/4
+# is never routed), every cycle fails and the first escalation resets the
+# modem; libcurl, which only HTTP checks use, is never mapped.
 kill -TERM "$DAEMON_PID"
 wait "$DAEMON_PID" || fail "daemon exit $?"
-sed -i 's/"check_addr_1"=.*/"check_addr_1"="ICMP - 240.0.0.1"\r/' "$WORK/qov.reg"
+sed -i 's/"check_addr_\([01]\)"=.*/"check_addr_\1"="ICMP - 240.0.0.1"\r/' "$WORK/qov.reg"
 printf '"check_wait_resp_s"=dword:00000001\r\n' >>"$WORK/qov.reg"
 NOTIFY_SOCKET=$WORK/notify.sock "$DAEMON" --config "$WORK/qov.reg" 2>>"$WORK/daemon.err" &
 DAEMON_PID=$!
 PIDS+=("$DAEMON_PID")
 wait_log "modem reset ok" 30
+! grep -q '/libcurl\.so' "/proc/$DAEMON_PID/maps" || fail "libcurl mapped with ICMP checks only"
 for _ in $(seq 30); do [[ "$(frames)" =~ \ 2\  ]] && break; sleep 0.1; done
 [[ "$(frames)" =~ \ 2\  ]] || fail "no modem-reset frame: $(frames)"
 

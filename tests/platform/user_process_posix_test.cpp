@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <systemd/sd-daemon.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -17,6 +16,7 @@
 
 #include "platform/process.h"
 #include "platform/session_user_posix.h"
+#include "platform/systemd_notify_posix.h"
 #include "platform/user_process.h"
 #include "support/temp_dir.h"
 
@@ -36,7 +36,7 @@ std::string Slurp(const std::string& path) {
 // session's display, never as root. Needs root to switch users.
 TEST(StartAsUserPosixTest, RunsAsTheTokensUserWithItsHomeAndDisplayAndNeverAsRoot) {
   if (::geteuid() != 0) GTEST_SKIP() << "switching users needs root";
-  if (sd_booted() > 0) GTEST_SKIP() << "under systemd the program starts in a unit of its own";
+  if (platform::SystemdBooted()) GTEST_SKIP() << "under systemd the program starts in a unit of its own";
   auto token = platform::MakeUserToken({65534, {"DISPLAY=:7", "XAUTHORITY=/tmp/xa"}});
 
   test::TempDir dir;

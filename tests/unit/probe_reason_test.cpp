@@ -38,6 +38,8 @@ TEST(ProbeReasonTest, EachFaultHasItsWords) {
       {{ProbeFault::kIcmpStatus, 11049, ""}, 2000, "ICMP reply status 11049"},
       {{ProbeFault::kNoReply, 0, ""}, 2000, "no reply"},
       {{ProbeFault::kSystemError, 12157, ""}, 2000, "error 12157"},
+      {{ProbeFault::kSystemError, 2, "", "HTTP library not available: libcurl.so.4: cannot open shared object file"},
+       2000, "HTTP library not available: libcurl.so.4: cannot open shared object file"},
   };
   for (const Row& r : rows) {
     EXPECT_EQ(ProbeReason(r.outcome, r.timeout_ms), r.words) << static_cast<int>(r.outcome.fault);
