@@ -1,5 +1,7 @@
 #include "device/control_thread.h"
 
+#include <algorithm>
+
 #include "platform/serial_port.h"
 
 namespace qov::device {
@@ -9,7 +11,8 @@ constexpr std::int32_t kDeviceBaud = 9600;
 constexpr int kOpenAttempts = 5;
 constexpr std::uint32_t kOpenRetryWaitS = 5;
 constexpr std::uint32_t kReceiverStopWaitMs = 1000;
-// Between two tries to bring the board up.
+// Between two tries to bring the board up, and the shortest gap between
+// two life messages.
 constexpr std::int64_t kRetryPauseMs = 50;
 
 }  // namespace
@@ -83,10 +86,15 @@ void TQOVControlThread::Execute() {
   // handler takes them down after this thread.
 }
 
+platform::Tick TQOVControlThread::NextLifeDeadline() {
+  // A period shorter than the pause (0 above all) sends once per pause.
+  return platform::DeadlineAfter(ctx_.clock.NowMs(), std::max<std::int64_t>(ctx_.params.life_beakon_period_ms, kRetryPauseMs));
+}
+
 void TQOVControlThread::WaitForWork() {
   const platform::Tick now = ctx_.clock.NowMs();
   if (!device_running_) {
-    Stop().WaitUntil(ctx_.clock, platform::DeadlineAfter(now, kRetryPauseMs));
+    platform::PauseUntil(ctx_.clock, platform::DeadlineAfter(now, kRetryPauseMs), Stop());
     return;
   }
   // A request whose wake-up an exchange of this pass took is served now.
@@ -119,7 +127,7 @@ void TQOVControlThread::BringDeviceUp() {
     return;
   }
   ctx_.log.Write("QOV timer init ok");
-  next_life_tick_ = platform::DeadlineAfter(ctx_.clock.NowMs(), ctx_.params.life_beakon_period_ms);
+  next_life_tick_ = NextLifeDeadline();
   device_running_ = true;
   if (trouble_reported_) config::Report(ctx_.events, config::EventId::kDeviceFoundAgain, {name});
   trouble_reported_ = false;
@@ -128,7 +136,7 @@ void TQOVControlThread::BringDeviceUp() {
 void TQOVControlThread::ServeRunningDevice() {
   if (platform::IsDue(ctx_.clock.NowMs(), next_life_tick_)) {
     // Each deadline counts from the actual send; lateness is not made up.
-    next_life_tick_ = platform::DeadlineAfter(ctx_.clock.NowMs(), ctx_.params.life_beakon_period_ms);
+    next_life_tick_ = NextLifeDeadline();
     // The stop cuts a life message short: the timer stop follows at once.
     const bool sent = link_.SendDeviceCommandUntilStop(CMD_LIFE_MESSAGE);
     if (!sent && Terminated()) return;

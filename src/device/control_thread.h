@@ -79,6 +79,8 @@ class TQOVControlThread final : public platform::WorkerThread, public ResetReque
   // Sleeps until the next life message, a request or the stop; after a
   // pass that left the board away, only for the pause before the next try.
   void WaitForWork();
+  // When the next life message is due, counted from now.
+  platform::Tick NextLifeDeadline();
   void ServeRunningDevice();
   void SendModemReset();
   void SendComputerReset();

@@ -58,7 +58,12 @@ bool DeviceLink::WaitForReply(Acceptor accept, bool stoppable) {
     // A wrong reply is discarded and the wait goes on to the attempt's end.
     if (TakeWaitingReply(accept)) return true;
     if (platform::IsDue(clock_.NowMs(), end)) return false;
-    stop_.WaitUntil(clock_, end);
+    // A command that must get its answer waits on through a stop.
+    if (stoppable) {
+      stop_.WaitUntil(clock_, end);
+    } else {
+      clock_.WaitUntil(end, stop_.Wake());
+    }
   }
 }
 

@@ -39,7 +39,7 @@ void TComRcvThread::Execute() {
     }
     // A closed or failing port (or one whose reads time out) is tried again
     // after a pause, not in a tight loop.
-    Stop().WaitUntil(clock_, platform::DeadlineAfter(clock_.NowMs(), kRetryPauseMs));
+    platform::PauseUntil(clock_, platform::DeadlineAfter(clock_.NowMs(), kRetryPauseMs), Stop());
   }
 }
 

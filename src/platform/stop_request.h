@@ -24,19 +24,22 @@ class StopRequest {
   WakeEvent& Wake() { return wake_; }
 
   // Waits on `clock` until `deadline`, a stop or another wake-up; true when
-  // woken before the deadline.
-  bool WaitUntil(Clock& clock, Tick deadline) { return clock.WaitUntil(deadline, wake_); }
+  // woken before the deadline. Once the stop is set it returns at once, even
+  // when an earlier wait already took the stop's wake-up.
+  bool WaitUntil(Clock& clock, Tick deadline) { return IsSet() || clock.WaitUntil(deadline, wake_); }
 
  private:
   std::atomic<bool> requested_{false};
   WakeEvent wake_;
 };
 
-// Waits `seconds` on `clock`, ending at once when `stop` is set (also when
-// it is set already); other wake-ups do not end it.
-inline void WaitSeconds(Clock& clock, std::uint32_t seconds, StopRequest& stop) {
-  const Tick deadline = DeadlineAfterSeconds(clock.NowMs(), seconds);
+// A pause: waits on `clock` until `deadline`, ending at once when `stop` is
+// set (also when it is set already); other wake-ups do not end it.
+inline void PauseUntil(Clock& clock, Tick deadline, StopRequest& stop) {
   while (!stop.IsSet() && !IsDue(clock.NowMs(), deadline)) stop.WaitUntil(clock, deadline);
+}
+inline void WaitSeconds(Clock& clock, std::uint32_t seconds, StopRequest& stop) {
+  PauseUntil(clock, DeadlineAfterSeconds(clock.NowMs(), seconds), stop);
 }
 
 }  // namespace qov::platform

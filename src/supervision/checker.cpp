@@ -19,20 +19,23 @@ void TOSMonitorThread::Execute() {
   while (!Terminated()) {
     if (platform::IsDue(ctx_.clock.NowMs(), next_check_)) RunCheckCycle();
     if (!Terminated() && platform::IsDue(ctx_.clock.NowMs(), next_program_check_)) {
-      next_program_check_ = platform::DeadlineAfterSeconds(ctx_.clock.NowMs(), ctx_.params.program_ctrl_check_period_s);
+      next_program_check_ = NextAfterSeconds(ctx_.params.program_ctrl_check_period_s);
       if (ctx_.program_control_step) ctx_.program_control_step(TerminateFlag());
     }
-    const platform::Tick next = std::max(std::min(next_check_, next_program_check_),
-                                         platform::DeadlineAfter(ctx_.clock.NowMs(), kMinPauseMs));
-    Stop().WaitUntil(ctx_.clock, next);
+    Stop().WaitUntil(ctx_.clock, std::min(next_check_, next_program_check_));
   }
+}
+
+platform::Tick TOSMonitorThread::NextAfterSeconds(std::int64_t period_s) {
+  // A period of 0 (or less) repeats its step after a short pause, not back to back.
+  return platform::DeadlineAfter(ctx_.clock.NowMs(), std::max(period_s * 1000, kMinPauseMs));
 }
 
 void TOSMonitorThread::RunCheckCycle() {
   const config::TParamRec& p = ctx_.params;
   // The outcome of the previous cycle picks the period.
   const std::int64_t period_s = ctx_.flags.last_check_ok ? std::int64_t{p.check_ok_period_s} : p.check_fail_period_s;
-  next_check_ = platform::DeadlineAfterSeconds(ctx_.clock.NowMs(), period_s);
+  next_check_ = NextAfterSeconds(period_s);
   if (p.check_addr_count <= 0) return;
 
   std::vector<std::string> reasons;

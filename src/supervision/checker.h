@@ -71,6 +71,7 @@ class TOSMonitorThread final : public platform::WorkerThread {
 
  private:
   void RunCheckCycle();
+  platform::Tick NextAfterSeconds(std::int64_t period_s);
   // True when an address answered; nothing when the terminate request cut the
   // cycle short. `reasons` gets a line for each address that failed.
   std::optional<bool> ProbeAddresses(std::vector<std::string>& reasons);

@@ -69,9 +69,10 @@ void TSupervisorThread::Execute() {
     // A thread that could not be created is tried again on the next pass.
     if (!control_started_) StartControlThread();
     if (checker_start_failed_) StartChecker();
-    if (!ctx_.flags.connection_up) {
-      BringConnectionUp();
-    } else if (!ctx_.params.connection_need_dial && !ctx_.flags.checker_started) {
+    if (!ctx_.flags.connection_up) BringConnectionUp();
+    // Without dialling the checker starts once the start-up delay is over.
+    if (!Terminated() && ctx_.flags.connection_up && !ctx_.params.connection_need_dial &&
+        !ctx_.flags.checker_started) {
       StartChecker();
     }
     LogSystemLoadWhenDue();

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "platform/loopback_server.h"
+#include "support/loopback_server.h"
 #include "platform/net_probe.h"
 #include "supervision/probe_reason.h"
 
@@ -15,7 +15,7 @@ namespace qov {
 namespace {
 
 using platform::CurlLibrary;
-using platform::LoopbackServer;
+using test::LoopbackServer;
 using platform::ProbeFault;
 
 bool CurlMapped() {

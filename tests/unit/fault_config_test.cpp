@@ -268,8 +268,8 @@ class ConfigFaultTest : public ::testing::Test {
     Tick next_reset = start + 10'000;
     device.on_time = [&](Tick now) {
       if (now >= next_reset) {
-        control.modem_reset_request = true;
-        control.pc_reset_request = true;
+        control.RequestModemReset();
+        control.RequestComputerReset();
         next_reset = now + 10'000;
       }
       if (now >= terminate_at) control.RequestTerminate();

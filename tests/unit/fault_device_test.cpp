@@ -374,8 +374,8 @@ TEST(DeviceFaultTest, UnplugInTheMiddleOfEachExchangeThenReplug) {
     // A reset is asked for once, as soon as the timer runs.
     rig.after_frame = [&](int code) {
       if (code != CMD_TIMER_INIT || unplugged_at >= 0) return;
-      if (row.code == CMD_MODEM_RESET) rig.thread->modem_reset_request = true;
-      if (row.code == CMD_PC_RESET) rig.thread->pc_reset_request = true;
+      if (row.code == CMD_MODEM_RESET) rig.thread->RequestModemReset();
+      if (row.code == CMD_PC_RESET) rig.thread->RequestComputerReset();
     };
     rig.Run([&](Tick now) {
       if (unplugged_at < 0 && !rig.Codes().empty() && rig.Codes().back() == row.code) {
@@ -466,7 +466,7 @@ TEST(DeviceFaultTest, BlockedWritesFailEachExchangeAfterOneWriteTimeOut) {
     if (row.block_after_code < 0) block();
     rig.after_frame = [&](int code) {
       if (blocked_at >= 0 || code != row.block_after_code) return;
-      if (modem_reset) rig.thread->modem_reset_request = true;
+      if (modem_reset) rig.thread->RequestModemReset();
       block();
     };
     rig.Run([&](Tick) {

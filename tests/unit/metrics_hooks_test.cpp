@@ -155,16 +155,18 @@ TEST_F(ControlMetricsTest, LifeMessagesRunningStateAndLastAcknowledgement) {
 TEST_F(ControlMetricsTest, ResetsCountWhatTheBoardTook) {
   params_.life_beakon_period_ms = 600000;
   device_->Answer(device::CMD_PC_RESET, std::nullopt);
-  RunUntil([this](Tick) {
+  bool asked_again = false;
+  RunUntil([&](Tick) {
     if (log_.Count("QOV timer init ok") == 1 && log_.Count("modem reset ok") == 0) {
-      thread_->modem_reset_request = true;
-      thread_->pc_reset_request = true;
+      thread_->RequestModemReset();
+      thread_->RequestComputerReset();
     }
-    if (log_.Count("reset pc fail") == 1 && log_.Count("modem reset fail") == 0) {
+    if (log_.Count("reset pc fail") == 1 && !asked_again) {
+      asked_again = true;
       device_->Answer(device::CMD_MODEM_RESET, std::nullopt);
       device_->Answer(device::CMD_PC_RESET, test::FakeDevice::Ack());
-      thread_->modem_reset_request = true;
-      thread_->pc_reset_request = true;
+      thread_->RequestModemReset();
+      thread_->RequestComputerReset();
     }
     return log_.Count("reset pc ok") == 2 && fake_->Codes().back() == device::CMD_PC_RESET;
   });
