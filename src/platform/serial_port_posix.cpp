@@ -13,7 +13,6 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +20,7 @@
 #include <string>
 #include <system_error>
 
+#include "platform/clock.h"
 #include "platform/posix_fd.h"
 #include "platform/serial_port.h"
 
@@ -29,11 +29,7 @@ namespace {
 
 constexpr int kIntervalTimeoutMs = 50;
 
-std::int64_t MonotonicMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
+std::int64_t MonotonicMs() { return SystemClock().NowMs(); }
 
 bool BaudToSpeed(std::int32_t baud, speed_t& speed) {
   switch (baud) {

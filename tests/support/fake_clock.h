@@ -28,9 +28,6 @@ class FakeClock final : public platform::Clock {
     }
   }
 
-  // Moves time on by `ms`, as a wait would, hook included.
-  void Sleep(platform::Tick ms) { Step(ms); }
-
   void Advance(platform::Tick ms) { now_ += ms; }
   void Set(platform::Tick t) { now_ = t; }
   // Steps of waits so far.
