@@ -9,7 +9,9 @@
 # GetProcessHandleCount answers 0 for another process under Wine, so the
 # service's Unix process is measured instead, in the first and the last
 # 30 s: threads (/proc/PID/task) and descriptors (/proc/PID/fd) may not rise
-# (lowest sample of each: short-lived ones only ever add to a sample), VmRSS
+# (lowest sample of each: short-lived ones only ever add to a sample; samples
+# every 0.2 s, so each window sees the few seconds of the unplugged board,
+# when the receive thread is gone, many times over), VmRSS
 # by at most 1 MiB (median of each: a leak moves the typical value, while a
 # buffer freed at once or a passing thread's stack lifts single samples by
 # up to 2.5 MiB, and the phases of the schedule move the resident set by
@@ -84,9 +86,9 @@ while :; do
       20) sim unplug ;;
       25) sim plug ;;
     esac
-    [ $((t % 2)) = 0 ] && sample "$t"
     keep_generation
   fi
+  sample "$t"
   sleep 0.2
 done
 sample "$DURATION"
