@@ -14,6 +14,10 @@ constexpr std::uint32_t kReceiverStopWaitMs = 1000;
 // Between two tries to bring the board up, and the shortest gap between
 // two life messages.
 constexpr std::int64_t kRetryPauseMs = 50;
+// Longer than any pass takes while the board's driver answers: the port-open
+// retries, the version request, a life message and both resets with all
+// their attempts. A pass past it is stuck in a driver call.
+constexpr std::int64_t kLongestPassMs = 60'000;
 
 }  // namespace
 
@@ -52,6 +56,7 @@ void TQOVControlThread::Execute() {
   modem_pending_.waiting_since.reset();
   pc_pending_.waiting_since.reset();
   next_life_tick_ = 0;
+  PromiseProgressBy(platform::DeadlineAfter(ctx_.clock.NowMs(), kLongestPassMs));
 
   while (!Terminated()) {
     if (!device_running_) {
@@ -94,11 +99,17 @@ platform::Tick TQOVControlThread::NextLifeDeadline() {
 void TQOVControlThread::WaitForWork() {
   const platform::Tick now = ctx_.clock.NowMs();
   if (!device_running_) {
-    platform::PauseUntil(ctx_.clock, platform::DeadlineAfter(now, kRetryPauseMs), Stop());
+    const platform::Tick retry = platform::DeadlineAfter(now, kRetryPauseMs);
+    PromiseProgressBy(platform::DeadlineAfter(retry, kLongestPassMs));
+    platform::PauseUntil(ctx_.clock, retry, Stop());
     return;
   }
   // A request whose wake-up an exchange of this pass took is served now.
-  if (modem_reset_request.load() || pc_reset_request.load()) return;
+  if (modem_reset_request.load() || pc_reset_request.load()) {
+    PromiseProgressBy(platform::DeadlineAfter(now, kLongestPassMs));
+    return;
+  }
+  PromiseProgressBy(platform::DeadlineAfter(std::max(now, next_life_tick_), kLongestPassMs));
   Stop().WaitUntil(ctx_.clock, next_life_tick_);
 }
 

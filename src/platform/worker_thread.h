@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 
 #include "platform/stop_request.h"
@@ -40,12 +41,19 @@ class WorkerThread : public Stoppable {
 
   bool WaitFor(std::uint32_t timeout_ms) override { return !thread_ || thread_->WaitFor(timeout_ms); }
 
+  // The body's promise to be back from its wait, with the work it then does
+  // finished, by `due`; any thread may read it. The host's watchdog is fed
+  // only while no worker is past its promise, so a body stuck in a driver
+  // call gets the service restarted. A body that has ended promises nothing.
+  void PromiseProgressBy(Tick due) { progress_due_.store(due, std::memory_order_relaxed); }
+  bool ProgressOverdue(Tick now) const { return now > progress_due_.load(std::memory_order_relaxed); }
+
   // Runs Execute on the calling thread; tests drive bodies this way.
-  void RunHere() { Execute(); }
+  void RunHere() { RunBody(); }
 
   // Starts Execute on a new thread; throws when the thread cannot be created.
   void Start() {
-    thread_ = std::make_unique<Thread>([this] { Execute(); });
+    thread_ = std::make_unique<Thread>([this] { RunBody(); });
   }
 
  protected:
@@ -61,7 +69,14 @@ class WorkerThread : public Stoppable {
   virtual void Execute() = 0;
 
  private:
+  static constexpr Tick kNoPromise = std::numeric_limits<Tick>::max();
+  void RunBody() {
+    Execute();
+    PromiseProgressBy(kNoPromise);
+  }
+
   StopRequest stop_;
+  std::atomic<Tick> progress_due_{kNoPromise};
   std::unique_ptr<Thread> thread_;
 };
 

@@ -16,14 +16,28 @@ std::uint32_t EchoTimeoutMs(std::int32_t check_wait_resp_s) {
 }
 
 void TOSMonitorThread::Execute() {
+  PromiseProgressBy(platform::DeadlineAfter(ctx_.clock.NowMs(), LongestPassMs()));
   while (!Terminated()) {
     if (platform::IsDue(ctx_.clock.NowMs(), next_check_)) RunCheckCycle();
     if (!Terminated() && platform::IsDue(ctx_.clock.NowMs(), next_program_check_)) {
       next_program_check_ = NextAfterSeconds(ctx_.params.program_ctrl_check_period_s);
       if (ctx_.program_control_step) ctx_.program_control_step(TerminateFlag());
     }
-    Stop().WaitUntil(ctx_.clock, std::min(next_check_, next_program_check_));
+    const platform::Tick next = std::min(next_check_, next_program_check_);
+    PromiseProgressBy(platform::DeadlineAfter(std::max(ctx_.clock.NowMs(), next), LongestPassMs()));
+    Stop().WaitUntil(ctx_.clock, next);
   }
+}
+
+std::int64_t TOSMonitorThread::LongestPassMs() const {
+  // Each probe is bounded by its own time-out (an HTTP request's, or the
+  // echo's); the name look-up before it by the system's resolver. The slack
+  // covers both and the program-control step.
+  constexpr std::int64_t kProbeSlackMs = 60'000;
+  const config::TParamRec& p = ctx_.params;
+  const std::int64_t count = std::clamp<std::int64_t>(p.check_addr_count, 0, config::kMaxCheckAddrCount);
+  const std::int64_t probe_ms = std::max<std::int64_t>(kHttpProbeTimeoutMs, EchoTimeoutMs(p.check_wait_resp_s));
+  return count * (probe_ms + kProbeSlackMs) + kProbeSlackMs;
 }
 
 platform::Tick TOSMonitorThread::NextAfterSeconds(std::int64_t period_s) {

@@ -39,6 +39,11 @@ class Probes {
   virtual ProbeResult Icmp(const std::string& host, std::uint32_t timeout_ms, platform::StopRequest& stop) = 0;
 };
 
+// Bound of one HTTP probe's send and receive (and connect, where the system
+// honours it). Without it a server that accepts and never answers would hold
+// the checker for good.
+inline constexpr std::uint32_t kHttpProbeTimeoutMs = 30000;
+
 // The echo time-out for `check_wait_resp_s`: seconds bounded to 1 ... 3600,
 // so that no stored value can stall a cycle for days.
 std::uint32_t EchoTimeoutMs(std::int32_t check_wait_resp_s);
@@ -72,6 +77,9 @@ class TOSMonitorThread final : public platform::WorkerThread {
  private:
   void RunCheckCycle();
   platform::Tick NextAfterSeconds(std::int64_t period_s);
+  // The longest a cycle and a program-control step take while the system's
+  // calls return: the bound of this thread's promise to make progress.
+  std::int64_t LongestPassMs() const;
   // True when an address answered; nothing when the terminate request cut the
   // cycle short. `reasons` gets a line for each address that failed.
   std::optional<bool> ProbeAddresses(std::vector<std::string>& reasons);

@@ -9,11 +9,6 @@
 
 namespace qov::supervision {
 
-// Bound of one HTTP probe's send and receive (and connect, where the system
-// honours it). Without it a server that accepts and never answers would hold
-// the checker for good.
-inline constexpr std::uint32_t kHttpProbeTimeoutMs = 30000;
-
 // Each probe runs on a helper thread, so that a stop never waits for a name
 // look-up, an echo or an HTTP request: the checker gives up on it as soon
 // as the stop is asked for and the helper finishes alone.

@@ -87,10 +87,31 @@ void TSupervisorThread::Execute() {
 void TSupervisorThread::RunPeriodicDuties() {
   const platform::Tick now = ctx_.clock.NowMs();
   if (seams_.host_watchdog_period_ms > 0 && platform::IsDue(now, next_feed_)) {
-    seams_.feed_host_watchdog();
+    FeedHostWatchdog(now);
     next_feed_ = platform::DeadlineAfter(now, seams_.host_watchdog_period_ms);
   }
   next_metrics_ = seams_.publish_metrics(false);
+}
+
+void TSupervisorThread::FeedHostWatchdog(platform::Tick now) {
+  const char* stuck = nullptr;
+  {
+    std::lock_guard lock(workers_mutex_);
+    if (control_ && control_->ProgressOverdue(now)) {
+      stuck = "control thread";
+    } else if (checker_ && checker_->ProgressOverdue(now)) {
+      stuck = "checker thread";
+    }
+  }
+  if (stuck) {
+    // The host restarts the service once its time-out passes unfed.
+    if (!feed_withheld_) ctx_.log.Write(std::string("host watchdog ping withheld: ") + stuck + " made no progress");
+    feed_withheld_ = true;
+    return;
+  }
+  if (feed_withheld_) ctx_.log.Write("host watchdog ping resumed");
+  feed_withheld_ = false;
+  seams_.feed_host_watchdog();
 }
 
 platform::Tick TSupervisorThread::NextDutyBefore(platform::Tick limit) const {

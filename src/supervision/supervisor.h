@@ -35,7 +35,8 @@ struct SupervisorSeams {
   platform::ThreadStarter start_thread = platform::StartThread;
   // Tell the host's own watchdog (systemd's) that the service is alive;
   // called every `host_watchdog_period_ms` (never for 0), also during the
-  // start-up delay.
+  // start-up delay, but not while the control thread or the checker is past
+  // its promise of progress.
   std::function<void()> feed_host_watchdog = [] {};
   std::int64_t host_watchdog_period_ms = 0;
   // Publish the metrics when their period has passed and give the time the
@@ -99,6 +100,8 @@ class TSupervisorThread final : public platform::WorkerThread {
   void LogSystemLoadWhenDue();
   // The host watchdog and the metrics, when due.
   void RunPeriodicDuties();
+  // Feeds the host's watchdog unless a worker is past its promise of progress.
+  void FeedHostWatchdog(platform::Tick now);
   // Sleeps until the earliest deadline, the connection's loss or the stop.
   void WaitForWork();
   // The start-up delay: ends at once at a stop, runs the periodic duties meanwhile.
@@ -114,6 +117,7 @@ class TSupervisorThread final : public platform::WorkerThread {
   // Written by this thread only.
   bool control_started_ = false;
   bool checker_start_failed_ = false;
+  bool feed_withheld_ = false;
   // The last "rasdial" started; the next dial waits for its end.
   std::unique_ptr<platform::ChildProcess> dial_process_;
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -128,6 +130,19 @@ TEST_F(ControlThreadTest, BringsTheDeviceUpFeedsItAndStopsItsTimerAtTheEnd) {
   ASSERT_TRUE(thread_->Receiver());
   EXPECT_FALSE(thread_->Receiver()->Terminated());
   EXPECT_EQ(receivers_made_, 1);
+}
+
+// The host's watchdog is fed only while this thread keeps its promise: never
+// broken while it works, bounded while it waits, and gone once it ended.
+TEST_F(ControlThreadTest, PromisesProgressWithinItsLongestPassAndNothingOnceEnded) {
+  bool bounded_while_waiting = false;
+  RunUntil([&](Tick now) {
+    EXPECT_FALSE(thread_->ProgressOverdue(now)) << now;
+    if (thread_->device_running()) bounded_while_waiting |= thread_->ProgressOverdue(now + 1000 + 60000 + 1);
+    return log_.Count("Life message send ok") == 2;
+  });
+  EXPECT_TRUE(bounded_while_waiting);
+  EXPECT_FALSE(thread_->ProgressOverdue(std::numeric_limits<Tick>::max() - 1));
 }
 
 TEST_F(ControlThreadTest, FailedLifeMessageReopensThePortAndIdentifiesAgain) {

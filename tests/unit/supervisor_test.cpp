@@ -204,6 +204,46 @@ TEST_F(SupervisorTest, FailedThreadCreationIsLoggedAndRetriedOnTheNextPass) {
   EXPECT_TRUE(flags_.checker_started);
 }
 
+// A worker past its promise of progress (stuck in a driver call or a probe)
+// stops the host watchdog's feed, with one line each way, so that the host
+// restarts the service instead of hearing that it is alive.
+TEST_F(SupervisorTest, HostWatchdogIsNotFedWhileAWorkerIsPastItsPromise) {
+  Dword("wait_time_after_start_s", 1);
+  seams_.host_watchdog_period_ms = 1000;
+  std::vector<platform::Tick> feeds;
+  seams_.feed_host_watchdog = [&] { feeds.push_back(clock_.NowMs()); };
+  device::TQOVControlThread* control = nullptr;
+  TOSMonitorThread* checker = nullptr;
+  seams_.make_control_thread = [&] {
+    auto made = std::make_unique<device::TQOVControlThread>(device::DeviceContext{clock_, log_, params_, port_, mailbox_});
+    control = made.get();
+    return made;
+  };
+  seams_.make_checker = [&](device::TQOVControlThread* c) {
+    auto made = std::make_unique<TOSMonitorThread>(CheckerContext{clock_, log_, params_, flags_, c, probes_, {}});
+    checker = made.get();
+    return made;
+  };
+  seams_.start_thread = [](platform::WorkerThread&) {};  // the test keeps the promises
+  on_sleep_ = [&](platform::Tick now) {
+    if (now == 6000) control->PromiseProgressBy(10500);   // then stuck
+    if (now == 20000) control->PromiseProgressBy(90000);  // back
+    if (now == 30000) checker->PromiseProgressBy(40500);  // then stuck
+  };
+  RunUntil(50000);
+  const std::vector<platform::Tick> expected = {5000,  6000,  7000,  8000,  9000,  10000, 20000, 21000, 22000,
+                                                23000, 24000, 25000, 26000, 27000, 28000, 29000, 30000, 31000,
+                                                32000, 33000, 34000, 35000, 36000, 37000, 38000, 39000, 40000};
+  EXPECT_EQ(feeds, expected);
+  std::vector<std::string> about_feeds;
+  for (const auto& l : Lines()) {
+    if (l.text.starts_with("host watchdog")) about_feeds.push_back(std::to_string(l.at) + " " + l.text);
+  }
+  EXPECT_EQ(about_feeds, (std::vector<std::string>{"11000 host watchdog ping withheld: control thread made no progress",
+                                                   "20000 host watchdog ping resumed",
+                                                   "41000 host watchdog ping withheld: checker thread made no progress"}));
+}
+
 TEST_F(SupervisorTest, DialModeDialsAtOnceAndStartsTheChecker) {
   Dword("connection_need_dial", 1);
   Text("connection_name", "My ISP");
