@@ -4,9 +4,11 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/probe_outcome.h"
+#include "platform/stop_request.h"
 
 namespace qov::platform {
 
@@ -27,6 +29,15 @@ Ipv4Address ResolveHost(const std::string& host);
 // Resolves `host` and sends one echo request without payload; kNone when a
 // reply came back within `timeout_ms`. A failed resolution is never a reply.
 ProbeOutcome IcmpEcho(const std::string& host, std::uint32_t timeout_ms);
+
+// True where IcmpEchoUntilStop can run `host`'s echo on the calling thread:
+// the address is numeric, so no name look-up can block, and the system can
+// wait for the reply and the stop at once. Elsewhere the caller runs
+// IcmpEcho where it can be left behind.
+bool CanEchoOnCallingThread(const std::string& host);
+// IcmpEcho that gives up, with nothing, as soon as `stop` is set; other
+// wake-ups of the stop's event are taken and ignored.
+std::optional<ProbeOutcome> IcmpEchoUntilStop(const std::string& host, std::uint32_t timeout_ms, StopRequest& stop);
 
 // GETs `url` (no cache, redirects followed, body not read): kNone with the
 // final status code as text once a response's head has come whole.

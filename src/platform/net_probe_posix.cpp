@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <optional>
@@ -158,7 +159,12 @@ Ipv4Address ResolveHost(const std::string& host) {
   return out;
 }
 
-ProbeOutcome IcmpEcho(const std::string& host, std::uint32_t timeout_ms) {
+namespace {
+
+// The echo: resolved, sent, and its reply waited for. With `stop`, its
+// event is watched beside the socket, and nothing comes back once the stop
+// is set.
+std::optional<ProbeOutcome> Echo(const std::string& host, std::uint32_t timeout_ms, StopRequest* stop) {
   if (host.empty()) return Failed(ProbeFault::kInvalidTarget);
   bool raw = false;
   UniqueFd fd = OpenIcmpSocket(raw);
@@ -176,7 +182,7 @@ ProbeOutcome IcmpEcho(const std::string& host, std::uint32_t timeout_ms) {
   to.sin_family = AF_INET;
   std::memcpy(&to.sin_addr, address.data(), 4);
   const auto id = static_cast<std::uint16_t>(::getpid());
-  static std::uint16_t next_seq = 0;  // only the checker thread probes
+  static std::atomic<std::uint16_t> next_seq{0};
   const std::uint16_t seq = ++next_seq;
   std::uint8_t request[8] = {kEchoRequest, 0, 0, 0, static_cast<std::uint8_t>(id >> 8), static_cast<std::uint8_t>(id),
                              static_cast<std::uint8_t>(seq >> 8), static_cast<std::uint8_t>(seq)};
@@ -189,20 +195,28 @@ ProbeOutcome IcmpEcho(const std::string& host, std::uint32_t timeout_ms) {
 
   using Steady = std::chrono::steady_clock;
   const auto deadline = Steady::now() + std::chrono::milliseconds(timeout_ms);
+  const int stop_fd = stop ? stop->Wake().ReadableFd() : -1;
+  if (stop && stop->IsSet()) return std::nullopt;
   // An error the system reported for the socket (a raw one takes ICMP errors
   // as such too). The ICMP message behind it, when already queued, says more.
   std::optional<ProbeOutcome> socket_error;
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now()).count();
     if (left <= 0) return socket_error.value_or(Failed(ProbeFault::kTimedOut));
-    pollfd p{fd.get(), POLLIN, 0};
-    const int ready = ::poll(&p, 1, socket_error ? 0 : static_cast<int>(left));
+    pollfd p[2] = {{fd.get(), POLLIN, 0}, {stop_fd, POLLIN, 0}};
+    const int ready = ::poll(p, stop_fd >= 0 ? 2 : 1, socket_error ? 0 : static_cast<int>(left));
     if (ready == 0) return socket_error.value_or(Failed(ProbeFault::kTimedOut));
     if (ready < 0) {
       if (errno == EINTR) continue;
       return FailedWithErrno(errno);
     }
-    if ((p.revents & POLLERR) && !raw) {
+    if (stop_fd >= 0 && (p[1].revents & POLLIN)) {
+      if (stop->IsSet()) return std::nullopt;
+      stop->Wake().TryTake();  // a wake-up that is not the stop: nothing to do here
+      if (!(p[0].revents & (POLLIN | POLLERR))) continue;
+    }
+    const short revents = p[0].revents;
+    if ((revents & POLLERR) && !raw) {
       const ProbeOutcome error = QueuedError(fd.get(), address);
       if (error.fault != ProbeFault::kNoReply) return error;
     }
@@ -218,6 +232,19 @@ ProbeOutcome IcmpEcho(const std::string& host, std::uint32_t timeout_ms) {
     const ProbeOutcome seen = Classify(reply, static_cast<std::size_t>(n), raw, address, from, id, seq);
     if (seen.fault != ProbeFault::kNoReply) return seen;
   }
+}
+
+}  // namespace
+
+ProbeOutcome IcmpEcho(const std::string& host, std::uint32_t timeout_ms) { return *Echo(host, timeout_ms, nullptr); }
+
+bool CanEchoOnCallingThread(const std::string& host) {
+  in_addr numeric{};
+  return ::inet_pton(AF_INET, host.c_str(), &numeric) == 1;
+}
+
+std::optional<ProbeOutcome> IcmpEchoUntilStop(const std::string& host, std::uint32_t timeout_ms, StopRequest& stop) {
+  return Echo(host, timeout_ms, &stop);
 }
 
 ProbeOutcome HttpGet(const std::string& url, std::uint32_t timeout_ms) {

@@ -171,6 +171,15 @@ ProbeOutcome IcmpEcho(const std::string& host, std::uint32_t timeout_ms) {
   return EchoAnswered(replies, status) ? ProbeOutcome{} : FailedWithIpStatus(status);
 }
 
+// IcmpSendEcho blocks until the reply or its time-out: the echo runs where
+// it can be left behind.
+bool CanEchoOnCallingThread(const std::string&) { return false; }
+
+std::optional<ProbeOutcome> IcmpEchoUntilStop(const std::string& host, std::uint32_t timeout_ms, StopRequest& stop) {
+  if (stop.IsSet()) return std::nullopt;
+  return IcmpEcho(host, timeout_ms);
+}
+
 ProbeOutcome HttpGet(const std::string& url, std::uint32_t timeout_ms) {
   // One bound for the whole probe: WinInet's own time-outs bound each send
   // and receive, so a server that sends a byte now and then would hold a

@@ -26,6 +26,13 @@ class WakeEvent {
   // it; false when the time passed first.
   bool Wait(std::uint32_t timeout_ms);
 
+#ifndef _WIN32
+  // A descriptor that polls readable while a signal waits, made at the first
+  // call: for a wait that must watch a socket as well. The signal is still
+  // taken with TryTake or Wait.
+  int ReadableFd();
+#endif
+
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;

@@ -1,8 +1,13 @@
 // A flag under a mutex and a condition on CLOCK_MONOTONIC, so that a step of
-// the wall clock neither lengthens nor cuts a wait.
+// the wall clock neither lengthens nor cuts a wait. An eventfd mirrors the
+// flag once someone needs to poll for it.
 #include <errno.h>
 #include <pthread.h>
+#include <sys/eventfd.h>
 #include <time.h>
+#include <unistd.h>
+
+#include <cstdint>
 
 #include "platform/wake_event.h"
 
@@ -12,6 +17,25 @@ struct WakeEvent::Impl {
   pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
   pthread_cond_t cond;
   bool signalled = false;
+  int fd = -1;  // readable exactly while `signalled`; -1 until asked for
+
+  // Under the mutex.
+  void Set() {
+    signalled = true;
+    if (fd >= 0) {
+      const std::uint64_t one = 1;
+      (void)::write(fd, &one, sizeof one);
+    }
+  }
+  bool Take() {
+    const bool taken = signalled;
+    signalled = false;
+    if (taken && fd >= 0) {
+      std::uint64_t count = 0;
+      (void)::read(fd, &count, sizeof count);
+    }
+    return taken;
+  }
 
   Impl() {
     pthread_condattr_t attr;
@@ -21,6 +45,7 @@ struct WakeEvent::Impl {
     pthread_condattr_destroy(&attr);
   }
   ~Impl() {
+    if (fd >= 0) ::close(fd);
     pthread_cond_destroy(&cond);
     pthread_mutex_destroy(&mutex);
   }
@@ -31,17 +56,30 @@ WakeEvent::~WakeEvent() = default;
 
 void WakeEvent::Signal() {
   pthread_mutex_lock(&impl_->mutex);
-  impl_->signalled = true;
+  impl_->Set();
   pthread_cond_signal(&impl_->cond);
   pthread_mutex_unlock(&impl_->mutex);
 }
 
 bool WakeEvent::TryTake() {
   pthread_mutex_lock(&impl_->mutex);
-  const bool taken = impl_->signalled;
-  impl_->signalled = false;
+  const bool taken = impl_->Take();
   pthread_mutex_unlock(&impl_->mutex);
   return taken;
+}
+
+int WakeEvent::ReadableFd() {
+  pthread_mutex_lock(&impl_->mutex);
+  if (impl_->fd < 0) {
+    impl_->fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (impl_->fd >= 0 && impl_->signalled) {
+      impl_->signalled = false;
+      impl_->Set();
+    }
+  }
+  const int fd = impl_->fd;
+  pthread_mutex_unlock(&impl_->mutex);
+  return fd;
 }
 
 bool WakeEvent::Wait(std::uint32_t timeout_ms) {
@@ -60,8 +98,7 @@ bool WakeEvent::Wait(std::uint32_t timeout_ms) {
                                           : pthread_cond_timedwait(&impl_->cond, &impl_->mutex, &end);
     if (rc != 0 && rc != EINTR) break;  // ETIMEDOUT
   }
-  const bool taken = impl_->signalled;
-  impl_->signalled = false;
+  const bool taken = impl_->Take();
   pthread_mutex_unlock(&impl_->mutex);
   return taken;
 }

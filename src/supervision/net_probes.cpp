@@ -50,8 +50,12 @@ ProbeResult NetProbes::Http(const std::string& target, platform::StopRequest& st
 
 ProbeResult NetProbes::Icmp(const std::string& host, std::uint32_t timeout_ms, platform::StopRequest& stop) {
   if (host.empty()) return ResultOf({ProbeFault::kInvalidTarget, 0, {}}, timeout_ms);
+  // A numeric address needs no look-up: where the system can also wait for
+  // the stop, the echo runs here and no helper is woken.
   const std::optional<ProbeOutcome> outcome =
-      RunLeavable(worker_, [host, timeout_ms] { return platform::IcmpEcho(host, timeout_ms); }, stop);
+      platform::CanEchoOnCallingThread(host)
+          ? platform::IcmpEchoUntilStop(host, timeout_ms, stop)
+          : RunLeavable(worker_, [host, timeout_ms] { return platform::IcmpEcho(host, timeout_ms); }, stop);
   if (!outcome) return {};
   return ResultOf(*outcome, timeout_ms);
 }

@@ -9,9 +9,11 @@
 
 namespace qov::supervision {
 
-// Each probe runs on a helper thread, so that a stop never waits for a name
-// look-up, an echo or an HTTP request: the checker gives up on it as soon
-// as the stop is asked for and the helper finishes alone.
+// A probe that could block past a stop (a name look-up, an HTTP request, an
+// echo the system cannot wait on together with the stop) runs on a helper
+// thread: the checker gives up on it as soon as the stop is asked for and
+// the helper finishes alone. An echo to a numeric address runs on the
+// checker's own thread where the system allows it.
 class NetProbes final : public Probes {
  public:
   explicit NetProbes(std::uint32_t http_timeout_ms = kHttpProbeTimeoutMs) : http_timeout_ms_(http_timeout_ms) {}

@@ -153,5 +153,31 @@ TEST(IcmpProbeTest, LoopbackAnswersUnresolvableAndEmptyFail) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
 }
 
+// A numeric echo runs on the caller's thread where the system can wait on
+// the stop too: a wake-up that is not the stop is taken and ignored, a stop
+// ends the wait with nothing long before the echo's time-out (240.0.0.1
+// answers nobody; a system that refuses to send there fails at once, never
+// by the time-out).
+TEST(IcmpProbeTest, NumericEchoOnTheCallingThreadEndsOnlyAtTheStop) {
+  if (!platform::CanEchoOnCallingThread("127.0.0.1")) GTEST_SKIP() << "echoes run on a helper here";
+  EXPECT_FALSE(platform::CanEchoOnCallingThread("localhost"));
+  EXPECT_FALSE(platform::CanEchoOnCallingThread(""));
+  platform::StopRequest stop;
+  stop.Wake().Signal();
+  const auto answered = platform::IcmpEchoUntilStop("127.0.0.1", 5000, stop);
+  ASSERT_TRUE(answered);
+  EXPECT_EQ(answered->fault, platform::ProbeFault::kNone);
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    stop.Set();
+  });
+  const auto stopped = platform::IcmpEchoUntilStop("240.0.0.1", 60000, stop);
+  stopper.join();
+  if (stopped) {
+    EXPECT_NE(stopped->fault, platform::ProbeFault::kTimedOut);
+  }
+  EXPECT_FALSE(platform::IcmpEchoUntilStop("127.0.0.1", 5000, stop)) << "a stop set before gives nothing";
+}
+
 }  // namespace
 }  // namespace qov
