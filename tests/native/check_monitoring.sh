@@ -8,6 +8,10 @@ set -euo pipefail
 sample_exe=$1 monitoring=$2 work=$3
 here=$(cd "$(dirname "$0")" && pwd)
 command -v promtool >/dev/null || { echo "promtool missing (Debian's prometheus; scripts/install-deps)" >&2; exit 1; }
+prom_py=$(for py in python3 /usr/bin/python3; do
+  "$py" -c 'import prometheus_client' 2>/dev/null && { echo "$py"; break; }
+done || true)
+[ -n "$prom_py" ] || { echo "prometheus_client missing (python3-prometheus-client; scripts/install-deps)" >&2; exit 1; }
 mkdir -p "$work"
 
 promtool check rules "$monitoring/qov_alerts.yml"
@@ -17,7 +21,7 @@ rm -f "$work/qov.prom"
 "$sample_exe" "$work/qov.prom"
 # Lint problems are printed and make promtool exit non-zero.
 promtool check metrics <"$work/qov.prom"
-python3 "$here/../wine/check_metrics.py" "$work/qov.prom" >/dev/null
+"$prom_py" "$here/../wine/check_metrics.py" "$work/qov.prom" >/dev/null
 
 python3 -m json.tool "$monitoring/qov_dashboard.json" >/dev/null
 # Each panel query as a recording rule, with the dashboard's variables filled in.
