@@ -42,7 +42,8 @@ std::string Seconds(std::int64_t ms) {
   return std::to_string(ms / 1000) + "." + std::string(3 - frac.size(), '0') + frac;
 }
 
-// A Unix time; 0 stands for "never", as Prometheus' own *_timestamp_seconds do.
+// A Unix time; 0 stands for "never", so the series exists from the first
+// file on (Prometheus' advice: export 0 rather than leave a metric missing).
 std::string UnixSeconds(std::int64_t ms) { return ms <= 0 ? "0" : Seconds(ms); }
 
 }  // namespace
