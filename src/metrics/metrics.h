@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <limits>
+#include <string>
 
 #include "platform/clock.h"
 
@@ -28,6 +29,8 @@ struct Metrics {
   Counter life_messages_fail{0};
   Counter modem_resets{0};
   Counter computer_resets{0};
+  // Computer resets due but held back by the day's allowance.
+  Counter computer_resets_suppressed{0};
   Counter log_write_failures{0};
   std::atomic<std::int64_t> start_time_s{0};
   Counter state_write_failures{0};
@@ -51,6 +54,8 @@ struct Snapshot {
   bool device_running = false;
   // Milliseconds since the last acknowledgement; negative before the first.
   std::int64_t last_ack_age_ms = -1;
+  // Unix time of the last acknowledgement in milliseconds; 0 before the first.
+  std::int64_t last_ack_unix_ms = 0;
   bool check_last_success = false;
   std::int32_t check_failed_in_row = 0;
   std::uint64_t check_cycles_ok = 0;
@@ -59,11 +64,16 @@ struct Snapshot {
   std::uint64_t life_messages_fail = 0;
   std::uint64_t modem_resets = 0;
   std::uint64_t computer_resets = 0;
+  std::uint64_t computer_resets_suppressed = 0;
   std::int64_t start_time_s = 0;
   std::uint64_t log_write_failures = 0;
   std::uint64_t state_write_failures = 0;
+  // The product's version, as -VERSION shows it.
+  std::string version;
 };
 
-Snapshot TakeSnapshot(const Metrics& m, platform::Tick now, bool up);
+// `now` is the monotonic time the acknowledgement's tick is measured on,
+// `utc_now_s` the wall time of the same moment.
+Snapshot TakeSnapshot(const Metrics& m, platform::Tick now, std::int64_t utc_now_s, bool up);
 
 }  // namespace qov::metrics

@@ -42,6 +42,10 @@ std::string Seconds(std::int64_t ms) {
   return std::to_string(ms / 1000) + "." + std::string(3 - frac.size(), '0') + frac;
 }
 
+// A Unix time; 0 stands for "never", so the series exists from the first
+// file on (Prometheus' advice: export 0 rather than leave a metric missing).
+std::string UnixSeconds(std::int64_t ms) { return ms <= 0 ? "0" : Seconds(ms); }
+
 }  // namespace
 
 std::string FormatMetrics(const Snapshot& s) {
@@ -49,11 +53,17 @@ std::string FormatMetrics(const Snapshot& s) {
   Exposition e;
   e.Family("qov_up", "gauge", "1 while the service runs, 0 in the file it leaves at its stop.");
   e.Sample("qov_up", "", Flag(s.up));
+  e.Family("qov_build_info", "gauge", "Always 1; the label names the service's version.");
+  e.Sample("qov_build_info", "{version=\"" + s.version + "\"}", "1");
   e.Family("qov_device_running", "gauge", "1 while the watchdog board's timer runs and takes life messages.");
   e.Sample("qov_device_running", "", Flag(s.device_running));
   e.Family("qov_device_last_ack_age_seconds", "gauge",
-           "Seconds since the board last acknowledged an exchange; -1 before its first acknowledgement.");
+           "Seconds since the board last acknowledged an exchange; -1 before its first acknowledgement "
+           "(deprecated: use qov_device_last_ack_timestamp_seconds).");
   e.Sample("qov_device_last_ack_age_seconds", "", Seconds(s.last_ack_age_ms));
+  e.Family("qov_device_last_ack_timestamp_seconds", "gauge",
+           "Unix time the board last acknowledged an exchange; 0 before its first acknowledgement.");
+  e.Sample("qov_device_last_ack_timestamp_seconds", "", UnixSeconds(s.last_ack_unix_ms));
   e.Family("qov_check_last_success", "gauge", "1 when the last check cycle passed; 0 before the first.");
   e.Sample("qov_check_last_success", "", Flag(s.check_last_success));
   e.Family("qov_check_failed_cycles_in_row", "gauge", "Check cycles failed since the last passing one.");
@@ -67,6 +77,9 @@ std::string FormatMetrics(const Snapshot& s) {
   e.Family("qov_resets_total", "counter", "Reset requests handed to the board, by kind.");
   e.Sample("qov_resets_total", "{kind=\"modem\"}", to_string(s.modem_resets));
   e.Sample("qov_resets_total", "{kind=\"computer\"}", to_string(s.computer_resets));
+  e.Family("qov_resets_suppressed_total", "counter",
+           "Computer resets that were due but not sent: the day's allowance was used up.");
+  e.Sample("qov_resets_suppressed_total", "", to_string(s.computer_resets_suppressed));
   e.Family("qov_start_time_seconds", "gauge", "Unix time of the service start.");
   e.Sample("qov_start_time_seconds", "", to_string(s.start_time_s));
   e.Family("qov_log_write_failures_total", "counter", "Log lines that could not be written to the log file.");

@@ -15,12 +15,13 @@ MetricsWriter::WriteFn MetricsWriter::DefaultWrite() {
 }
 
 MetricsWriter::MetricsWriter(const Metrics& metrics, config::Log& log, std::string path, std::int32_t period_s,
-                             WriteFn write)
+                             WriteFn write, WallClock utc_now_s)
     : metrics_(metrics),
       log_(log),
       path_(std::move(path)),
       period_ms_(std::int64_t{period_s} * 1000),
-      write_(std::move(write)) {}
+      write_(std::move(write)),
+      utc_now_s_(std::move(utc_now_s)) {}
 
 platform::Tick MetricsWriter::WriteIfDue(platform::Tick now) {
   if (written_once_ && now < next_) return next_;
@@ -33,7 +34,8 @@ platform::Tick MetricsWriter::WriteIfDue(platform::Tick now) {
 void MetricsWriter::WriteStopped(platform::Tick now) { Write(now, false); }
 
 void MetricsWriter::Write(platform::Tick now, bool up) {
-  const std::optional<std::string> failure = write_(path_, FormatMetrics(TakeSnapshot(metrics_, now, up)));
+  const std::string text = FormatMetrics(TakeSnapshot(metrics_, now, utc_now_s_(), up));
+  const std::optional<std::string> failure = write_(path_, text);
   // Once per run: a folder that stays away must not fill the log.
   if (failure && !failure_logged_) {
     failure_logged_ = true;

@@ -13,6 +13,7 @@
 #include "config/log.h"
 #include "metrics/metrics.h"
 #include "platform/clock.h"
+#include "platform/local_time.h"
 
 namespace qov::metrics {
 
@@ -20,9 +21,11 @@ class MetricsWriter {
  public:
   // Replaces the file's contents; the failure's reason, or nothing.
   using WriteFn = std::function<std::optional<std::string>(const std::string& path, std::string_view text)>;
+  // Unix time in seconds.
+  using WallClock = std::function<std::int64_t()>;
 
   MetricsWriter(const Metrics& metrics, config::Log& log, std::string path, std::int32_t period_s,
-                WriteFn write = DefaultWrite());
+                WriteFn write = DefaultWrite(), WallClock utc_now_s = platform::UtcNowSeconds);
 
   // Writes at the first call, then once `period_s` has passed since the last
   // attempt; gives the time the next write is due.
@@ -39,6 +42,7 @@ class MetricsWriter {
   std::string path_;
   std::int64_t period_ms_;
   WriteFn write_;
+  WallClock utc_now_s_;
   bool written_once_ = false;
   platform::Tick next_ = 0;
   bool failure_logged_ = false;

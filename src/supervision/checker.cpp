@@ -160,6 +160,7 @@ void TOSMonitorThread::RequestComputerReset() {
     const int sent = ctx_.history->CountLastDay();
     if (sent >= allowed) {
       ctx_.log.Write("reset pc suppressed (" + std::to_string(sent) + " in 24 h)");
+      metrics::Count(ctx_.metrics, &metrics::Metrics::computer_resets_suppressed);
       config::Report(ctx_.events, config::EventId::kComputerResetSuppressed, {std::to_string(sent)});
       return;
     }
