@@ -171,7 +171,16 @@ void TQOVControlThread::ServeRunningDevice() {
   pc_pending_.waiting_since.reset();
 }
 
+bool TQOVControlThread::SkippedInDryRun(const char* skipped_text, metrics::Counter metrics::Metrics::*counter) {
+  if (!ctx_.params.reset_dry_run) return false;
+  // Counted as if the board had taken it, so metrics show what a live run would.
+  ctx_.log.Write(skipped_text);
+  metrics::Count(ctx_.metrics, counter);
+  return true;
+}
+
 void TQOVControlThread::SendModemReset() {
+  if (SkippedInDryRun("modem reset skipped (dry run)", &metrics::Metrics::modem_resets)) return;
   if (link_.SendDeviceCommand(CMD_MODEM_RESET)) {
     ctx_.log.Write("modem reset ok");
     metrics::Count(ctx_.metrics, &metrics::Metrics::modem_resets);
@@ -181,6 +190,9 @@ void TQOVControlThread::SendModemReset() {
 }
 
 void TQOVControlThread::SendComputerReset() {
+  // No second's wait either: it gives the log line time to reach the disk
+  // before the machine goes down, which it does not here.
+  if (SkippedInDryRun("reset pc skipped (dry run)", &metrics::Metrics::computer_resets)) return;
   ctx_.log.Write("reset pc ok");
   WaitSeconds(1);
   if (Terminated()) {

@@ -84,6 +84,9 @@ class TQOVControlThread final : public platform::WorkerThread, public ResetReque
   void ServeRunningDevice();
   void SendModemReset();
   void SendComputerReset();
+  // With reset_dry_run set, the one place a reset command is held back: logs
+  // `skipped_text` instead, counts the reset as sent and returns true.
+  bool SkippedInDryRun(const char* skipped_text, metrics::Counter metrics::Metrics::*counter);
   // While the board is away: a request it could not take within the next
   // check period is stale (the checks may pass again by then) and dropped.
   void DropStaleRequest(PendingRequest& request);

@@ -40,12 +40,23 @@ struct ServiceConfig {
   std::string password;
 };
 
+// What the SCM does when the service's process ends without reporting that
+// it stopped: a restart after each delay in turn, then nothing more; the
+// count of failures starts again after `reset_period_s` without one.
+struct RecoveryActions {
+  std::vector<std::uint32_t> restart_delays_ms;  // empty: none are set
+  std::uint32_t reset_period_s = 0;
+};
+
 // An open service handle, closed when the object goes.
 class ServiceHandle {
  public:
   virtual ~ServiceHandle() = default;
   // DeleteService; false with `error` set when it fails.
   virtual bool Delete(std::uint32_t& error) = 0;
+  // ChangeServiceConfig2A with SERVICE_CONFIG_FAILURE_ACTIONS; false with
+  // `error` set when it fails.
+  virtual bool SetRecoveryActions(const RecoveryActions& actions, std::uint32_t& error) = 0;
 };
 
 // An open handle to the local SCM, closed when the object goes.

@@ -100,6 +100,8 @@ class UnitFile final : public ServiceHandle {
     Systemctl("daemon-reload");
     return true;
   }
+  // The unit file's own Restart= lines restart the daemon under systemd.
+  bool SetRecoveryActions(const RecoveryActions&, std::uint32_t&) override { return true; }
 
  private:
   std::string name_;

@@ -25,6 +25,20 @@ class Win32ServiceHandle final : public ServiceHandle {
     error = ::GetLastError();
     return false;
   }
+  bool SetRecoveryActions(const RecoveryActions& r, std::uint32_t& error) override {
+    std::vector<SC_ACTION> actions;
+    for (const std::uint32_t delay_ms : r.restart_delays_ms) actions.push_back({SC_ACTION_RESTART, delay_ms});
+    // The SCM repeats the last action for every later failure: a final
+    // "none" ends the restarts.
+    actions.push_back({SC_ACTION_NONE, 0});
+    SERVICE_FAILURE_ACTIONSA f{};
+    f.dwResetPeriod = r.reset_period_s;
+    f.cActions = static_cast<DWORD>(actions.size());
+    f.lpsaActions = actions.data();
+    if (::ChangeServiceConfig2A(handle_.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &f)) return true;
+    error = ::GetLastError();
+    return false;
+  }
 
  private:
   UniqueScHandle handle_;

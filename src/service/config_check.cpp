@@ -142,6 +142,10 @@ void FindProblems(const config::LoadResult& loaded, const CheckFacts& facts, std
     warn("resets are enabled with a start-up delay of " + std::to_string(p.wait_time_after_start_s) +
          " s: checks begin before the connection may be up, and a slow start can be reset");
   }
+  if (resets && p.reset_dry_run) {
+    warn("reset_dry_run is set: escalations are logged, reported and counted, but no reset command is sent to the "
+         "board");
+  }
   if (p.program_ctrl_process_name.empty() != p.program_ctrl_command_line.empty()) {
     warn(std::string(p.program_ctrl_process_name.empty() ? "program_ctrl_command_line is set without "
                                                           "program_ctrl_process_name"

@@ -46,6 +46,9 @@ Tqov_lumo_service::Tqov_lumo_service(platform::ServiceControl& sc, platform::Clo
       state_(state ? *state : platform::SystemStateStore()) {
   settings.display_name = "QOV Lumo Service";
   settings.allow_pause = false;
+  // After a crash the SCM restarts the service a minute later, twice; a day
+  // without a crash makes both restarts available again.
+  settings.recovery = {{60'000, 60'000}, 24 * 60 * 60};
   SetOnStart([this](TService& s, bool& f) { ServiceStart(s, f); });
   SetOnStop([this](TService& s, bool& f) { ServiceStop(s, f); });
   after_install = [this](TService& s) { ServiceAfterInstall(s); };

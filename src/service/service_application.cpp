@@ -93,6 +93,13 @@ void TServiceApplication::InstallOne(platform::ScmConnection& scm, TService& s) 
   std::unique_ptr<platform::ServiceHandle> handle = scm.Create(c, tag, error);
   if (!handle) throw SystemError(sc_, error);
   if (c.want_tag) s.settings.tag_id = tag;
+  // A service registered without its recovery actions would not come back
+  // after a crash: that is a failed install, and nothing of it stays.
+  if (!s.settings.recovery.restart_delays_ms.empty() && !handle->SetRecoveryActions(s.settings.recovery, error)) {
+    std::uint32_t ignored = 0;
+    handle->Delete(ignored);
+    throw SystemError(sc_, error);
+  }
   try {
     if (s.after_install) s.after_install(s);
   } catch (...) {

@@ -41,6 +41,8 @@ struct ServiceSettings {
   std::string dependencies;
   std::string service_start_name;
   std::string password;
+  // Set at the install; empty: the SCM's default (no restart).
+  platform::RecoveryActions recovery;
 
   const std::string& ShownName() const { return display_name.empty() ? name : display_name; }
 };

@@ -137,6 +137,15 @@ void TOSMonitorThread::Escalate() {
   }
 }
 
+int TOSMonitorThread::ComputerResetsInLastDay() {
+  const platform::Tick now = ctx_.clock.NowMs();
+  std::erase_if(dry_run_resets_, [now](platform::Tick at) {
+    return platform::IsDue(now, platform::DeadlineAfterSeconds(at, kResetWindowSeconds));
+  });
+  const int stored = ctx_.history ? ctx_.history->CountLastDay() : 0;
+  return stored + static_cast<int>(dry_run_resets_.size());
+}
+
 std::string TOSMonitorThread::EscalationReason() const {
   return std::to_string(failed_in_row_) + " failed cycles in a row, " + std::to_string(modem_resets_in_row_) +
          " modem resets";
@@ -156,8 +165,8 @@ void TOSMonitorThread::RequestComputerReset() {
   // The guard against a reboot loop: beyond the day's allowance the reset
   // is not sent; modem resets go on where they are enabled.
   const std::int32_t allowed = ctx_.params.reset_comp_max_per_day;
-  if (ctx_.history && allowed > 0) {
-    const int sent = ctx_.history->CountLastDay();
+  if (allowed > 0) {
+    const int sent = ComputerResetsInLastDay();
     if (sent >= allowed) {
       ctx_.log.Write("reset pc suppressed (" + std::to_string(sent) + " in 24 h)");
       metrics::Count(ctx_.metrics, &metrics::Metrics::computer_resets_suppressed);
@@ -167,9 +176,12 @@ void TOSMonitorThread::RequestComputerReset() {
   }
   // Stored and reported before the command can go out: the reset ends this run.
   const std::string reason = EscalationReason();
-  // A record that did not reach the disk is told, and the reset goes out
-  // all the same: the link is down either way.
-  if (const auto failure = ctx_.history ? ctx_.history->Record(reason) : std::nullopt) {
+  if (ctx_.params.reset_dry_run) {
+    // Kept only while a guard counts them, so never more than its allowance.
+    if (allowed > 0) dry_run_resets_.push_back(ctx_.clock.NowMs());
+  } else if (const auto failure = ctx_.history ? ctx_.history->Record(reason) : std::nullopt) {
+    // A record that did not reach the disk is told, and the reset goes out
+    // all the same: the link is down either way.
     ctx_.log.Write("reset history write fail: " + *failure);
     config::Report(ctx_.events, config::EventId::kResetRecordFailed, {*failure});
     metrics::Count(ctx_.metrics, &metrics::Metrics::state_write_failures);

@@ -89,6 +89,9 @@ class TOSMonitorThread final : public platform::WorkerThread {
   void RequestComputerReset();
   // "N failed cycles in a row, M modem resets": why a reset is asked for.
   std::string EscalationReason() const;
+  // What the reboot-loop guard counts: the stored resets of the last 24 h and
+  // this run's dry-run ones.
+  int ComputerResetsInLastDay();
 
   CheckerContext ctx_;
   // Thread-local state of the body; both deadlines start due.
@@ -99,6 +102,12 @@ class TOSMonitorThread final : public platform::WorkerThread {
   std::int32_t modem_resets_in_row_ = 0;
   // The failing-checks event of the current run of failures went out.
   bool failing_reported_ = false;
+  // The computer resets a dry run let pass, on this clock. They count
+  // against the dry run's own daily allowance, so it shows the guard at
+  // work, but are never stored: the stored record is that of real resets,
+  // whose allowance a dry run must not use up, and from which the next
+  // start reports the last reset as having happened.
+  std::vector<platform::Tick> dry_run_resets_;
   platform::Tick next_check_ = kDueAtOnce;
   platform::Tick next_program_check_ = kDueAtOnce;
   // A period of 0 repeats its step after this pause, not back to back.

@@ -36,6 +36,7 @@ class FakeServiceControl final : public platform::ServiceControl {
   std::uint32_t register_handler_error = 0;
   std::uint32_t set_status_error = 0;
   std::uint32_t delete_error = 0;           // non-zero: DeleteService fails
+  std::uint32_t recovery_error = 0;         // non-zero: setting the recovery actions fails
   std::string module_path = "C:\\qov\\qov_lumo_service.exe";
   bool unknown_words_run = true;  // false: a daemon's rule, unknown words are a usage error
   std::vector<std::string> dispatcher_args;  // empty: the first service name
@@ -43,6 +44,8 @@ class FakeServiceControl final : public platform::ServiceControl {
   std::multimap<std::uint32_t, std::uint32_t> controls_on_state;
 
   std::map<std::string, platform::ServiceConfig> services;
+  // The recovery actions set on each installed service; gone with it.
+  std::map<std::string, platform::RecoveryActions> recovery;
 
   // Observations.
   std::vector<platform::ServiceStatus> Statuses() {
@@ -136,6 +139,15 @@ class FakeServiceControl final : public platform::ServiceControl {
         return false;
       }
       f_.services.erase(name_);
+      f_.recovery.erase(name_);
+      return true;
+    }
+    bool SetRecoveryActions(const platform::RecoveryActions& actions, std::uint32_t& error) override {
+      if (f_.recovery_error) {
+        error = f_.recovery_error;
+        return false;
+      }
+      f_.recovery[name_] = actions;
       return true;
     }
 

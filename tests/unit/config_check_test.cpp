@@ -91,6 +91,14 @@ TEST_F(ConfigCheckTest, EachProblemIsFoundWithWhatTheServiceWillDo) {
          t.reg.SetDword(config::kConfigKey, "wait_time_after_start_s", 30);
        },
        "start-up delay of 30 s", 1},
+      {"a dry run with resets",
+       [](ConfigCheckTest& t) {
+         t.reg.SetDword(config::kConfigKey, "reset_modem", 1);
+         t.reg.SetDword(config::kConfigKey, "wait_time_after_start_s", 600);
+         t.reg.SetDword(config::kConfigKey, "reset_dry_run", 1);
+       },
+       "reset_dry_run is set: escalations are logged, reported and counted, but no reset command is sent to the board",
+       1},
       {"process name without command line",
        [](ConfigCheckTest& t) { t.reg.SetString(config::kConfigKey, "program_ctrl_process_name", "agent.exe"); },
        "program_ctrl_process_name is set without program_ctrl_command_line: program control does nothing", 1},

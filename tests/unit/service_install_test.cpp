@@ -105,6 +105,32 @@ TEST_F(InstallRunTest, FailingAfterInstallHookDeletesTheNewService) {
                                       "\"Failed to create key \\X\""));
 }
 
+// The recovery actions go with the registration: set right after it, gone
+// with the service at the uninstall, and a registration that cannot take
+// them is deleted again. A service that asks for none leaves the SCM's
+// default alone.
+TEST_F(InstallRunTest, RecoveryActionsAreSetAtTheInstallOrTheInstallFails) {
+  const platform::RecoveryActions restarts{{60'000, 60'000}, 86'400};
+  service->settings.recovery = restarts;
+  EXPECT_EQ(app.Run({"-INSTALL", "-SILENT"}), 0);
+  ASSERT_EQ(scm.recovery.count("qov_lumo_service"), 1u);
+  EXPECT_EQ(scm.recovery["qov_lumo_service"].restart_delays_ms, restarts.restart_delays_ms);
+  EXPECT_EQ(scm.recovery["qov_lumo_service"].reset_period_s, 86'400u);
+  EXPECT_EQ(app.Run({"-UNINSTALL", "-SILENT"}), 0);
+  EXPECT_THAT(scm.recovery, IsEmpty());
+
+  scm.recovery_error = 1072;
+  EXPECT_EQ(app.Run({"-INSTALL", "-SILENT"}), 1);
+  EXPECT_EQ(scm.services.count("qov_lumo_service"), 0u) << "no service without its recovery actions";
+  EXPECT_EQ(service->installs, 1) << "the after-install hook of the failed install did not run";
+  EXPECT_THAT(BoxTexts(), ElementsAre("Error|Service \"QOV Lumo Service\" failed to install with error: "
+                                      "\"System Error.  Code: 1072.\r\ntext of 1072\""));
+
+  service->settings.recovery = {};
+  EXPECT_EQ(app.Run({"-INSTALL", "-SILENT"}), 0);
+  EXPECT_THAT(scm.recovery, IsEmpty());
+}
+
 TEST_F(InstallRunTest, UninstallDeletesThenCallsTheHook) {
   app.Run({"-INSTALL", "-SILENT"});
   EXPECT_EQ(app.Run({"/uninstall"}), 0);

@@ -123,6 +123,9 @@ TEST_F(ModuleTest, SettingsAreThoseOfTheInstalledService) {
   EXPECT_FALSE(module.settings.allow_pause);
   EXPECT_EQ(module.settings.wait_hint, 5000u);
   EXPECT_EQ(ControlsAccepted(module.settings, ServiceState::Running), 5u);
+  // Restarted a minute after a crash, twice until a day passes without one.
+  EXPECT_EQ(module.settings.recovery.restart_delays_ms, (std::vector<std::uint32_t>{60'000, 60'000}));
+  EXPECT_EQ(module.settings.recovery.reset_period_s, 86'400u);
 }
 
 TEST_F(ModuleTest, AfterInstallWritesTheEventSourceAndTheDescription) {

@@ -221,3 +221,33 @@ start_device_sim() {
 start_device_sim_com3() { start_device_sim COM3; }
 # Command codes of the frames the simulator received, in order.
 device_frames() { awk '$2 == "frame" {print $3}' "$OUT/frames" 2>/dev/null | tr '\n' ' '; }
+
+# The service's recovery actions as the SCM returns them, against what
+# -INSTALL sets: a restart a minute after each of the first two failures, then
+# none, the count of failures reset after a day. Wine 8.0 takes them without
+# keeping them (its services.exe prints a fixme line with the reset period)
+# and cannot return them (QueryServiceConfig2 level 2 fails with 124): there a
+# new fixme line since the install is the proof, which needs fixme+service in
+# QOV_WINEDEBUG. $1: what installed the service; $2: failure_action_notes
+# before that install.
+failure_action_notes() { grep -ac 'SERVICE_CONFIG_FAILURE_ACTIONS not implemented: period 86400 ' "$OUT/session.err" || true; }
+query_failure_actions() { wine "C:\\qov\\qov_failure_actions.exe" $SERVICE 2>/dev/null | tr -d '\r' || true; }
+expect_failure_actions() {
+  local what=$1 notes_before=$2 got
+  got=$(query_failure_actions)
+  if [ "$got" = "query failed: 124" ]; then
+    [ "$(failure_action_notes)" -gt "$notes_before" ] ||
+      fail "$what: the SCM never got the recovery actions: $(grep -a 'FAILURE_ACTIONS' "$OUT/session.err" | tail -n 3)"
+    log "$what: recovery actions taken by the SCM, which keeps none to query back under this Wine"
+  else
+    [ "$got" = "$(printf 'reset 86400\naction 1 60000\naction 1 60000\naction 0 0')" ] ||
+      fail "$what: recovery actions: $got"
+    log "$what: recovery actions $(echo "$got" | tr '\n' ';')"
+  fi
+}
+# After the removal nothing is left to query: the service is gone (1060).
+expect_no_failure_actions() {
+  local got
+  got=$(query_failure_actions)
+  [ "$got" = "query failed: 1060" ] || fail "$1: recovery actions after the removal: $got"
+}

@@ -2,8 +2,11 @@
 # hook writes, the failure texts and exit code 1 for an existing or a missing
 # service, a start and stop under the SCM, an install from a folder with a
 # blank in its name (quoted image path), and the exe's message table and
-# version resource.
+# version resource; the recovery actions the install sets and the
+# uninstall takes away.
 source "$(dirname "$0")/lib.sh"
+# services.exe tells of the recovery actions it was given (expect_failure_actions).
+export QOV_WINEDEBUG=${QOV_WINEDEBUG:--all,err+eventlog,fixme+service}
 scenario_begin "$@"
 
 EVENT_KEY='HKLM\SYSTEM\CurrentControlSet\Services\Eventlog\Application\qov_lumo_service'
@@ -38,8 +41,10 @@ for arg in -install /INSTALL /InStAlL; do
 done
 
 # INSTALL beats UNINSTALL; without SILENT the success box text reaches stderr.
+notes=$(failure_action_notes)
 run_service_exe -UNINSTALL -INSTALL >/dev/null 2>"$OUT/both.err" || fail "exit $?"
 installed || fail "INSTALL + UNINSTALL did not install"
+expect_failure_actions -INSTALL "$notes"
 grep -q "Information: Service installed successfully" "$OUT/both.err" || fail "no success box: $(cat "$OUT/both.err")"
 # A path without blanks is registered as it is.
 [ "$(image_path)" = 'C:\qov\qov_lumo_service.exe' ] || fail "ImagePath: '$(image_path)'"
@@ -74,6 +79,7 @@ for pid in $pids; do wait_pid_gone "$pid" 10 || fail "service process $pid still
 # Uninstall twice: the second reports 1060 and leaves a fresh event-log key alone.
 run_service_exe -UNINSTALL -SILENT >/dev/null 2>&1 || fail "uninstall exit $?"
 installed && fail "still installed"
+expect_no_failure_actions -UNINSTALL
 wine reg query "$EVENT_KEY" >/dev/null 2>&1 && fail "event-log key left after uninstall"
 wine reg add "$EVENT_KEY" /v Marker /d kept /f >/dev/null 2>&1
 rc=0

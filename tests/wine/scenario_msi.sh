@@ -6,8 +6,11 @@
 # event-log source and the exe's folder. The configuration key (with a
 # State subkey) is the same before the install, while installed and after
 # the removal. Over a service of that name installed by hand, the install
-# fails and changes nothing.
+# fails and changes nothing. The service gets its recovery actions from the
+# package's install as from -INSTALL, and loses them with the removal.
 source "$(dirname "$0")/lib.sh"
+# services.exe tells of the recovery actions it was given (expect_failure_actions).
+export QOV_WINEDEBUG=${QOV_WINEDEBUG:--all,err+eventlog,fixme+service}
 scenario_begin "$@"
 
 ROOT=$(cd "$LIB_DIR/../.." && pwd)
@@ -50,11 +53,13 @@ grep -q 'life_beakon_period_ms' "$OUT/config.before" || fail "configuration not 
 start_device_sim COM3
 
 # Silent install: the service is registered and started by the package.
+notes=$(failure_action_notes)
 timeout 120 wine msiexec /i "$MSI_WIN" /qn /l*v "$(winepath -w "$OUT/msi_install.log" 2>/dev/null)" >"$OUT/msi_install.out" 2>&1 ||
   fail "msiexec /i exit $?: $(tail -n 20 "$OUT/msi_install.out")"
 [ -f "$PF_EXE" ] || fail "no exe under Program Files: $(ls -R "$DRIVE_C/Program Files" 2>&1 | head -20)"
 cmp -s "$PF_EXE" "$EXE_DIR/$SERVICE.exe" || fail "the installed exe is not the packaged one"
 installed || fail "msiexec /i registered no service"
+expect_failure_actions "msiexec /i" "$notes"
 wait_state 4
 wait_log "QOV COM port open ok (COM3)" 20
 wait_log "QOV timer init ok" 10
@@ -87,6 +92,7 @@ cmp -s "$OUT/config.before" "$OUT/config.installed" ||
 timeout 120 wine msiexec /x "$MSI_WIN" /qn /l*v "$(winepath -w "$OUT/msi_uninstall.log" 2>/dev/null)" >"$OUT/msi_uninstall.out" 2>&1 ||
   fail "msiexec /x exit $?: $(tail -n 20 "$OUT/msi_uninstall.out")"
 installed && fail "msiexec /x left the service"
+expect_no_failure_actions "msiexec /x"
 # The package waited for the process (Wine's StopServices does not wait), so the
 # exe could go; when StopServices already stopped it and its process had ended
 # before the action asked, the action says so.
