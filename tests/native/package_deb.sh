@@ -22,7 +22,9 @@ for tool in dpkg-deb dpkg-shlibdeps lintian deb-systemd-helper flock; do
   command -v "$tool" >/dev/null || skip "no $tool (scripts/install-deps installs it)"
 done
 # One run at a time on the machine (the tsan and native builds both have this test).
-exec 9>/run/lock/qov-package-deb.lock
+lock_dir=/run/lock
+[ -d "$lock_dir" ] || lock_dir=/tmp
+exec 9>"$lock_dir/qov-package-deb.lock"
 flock 9
 # Never touches a real installation. dpkg's status of the package: "" or "un" when it is not there at all.
 status() { dpkg-query -W -f='${db:Status-Abbrev}' qov-lumo-service 2>/dev/null | tr -d ' '; }
