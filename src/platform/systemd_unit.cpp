@@ -7,6 +7,7 @@ std::string SystemdUnitText(const std::string& description, const std::string& e
   // systemd waits a little longer before it sends SIGKILL.
   return "[Unit]\n"
          "Description=" + description + "\n"
+         "Documentation=man:qov_lumo_service(8) man:qov_lumo.reg(5)\n"
          "After=network.target\n"
          "\n"
          "[Service]\n"
