@@ -44,8 +44,9 @@ std::string UsageText(const std::string& program_name) {
          "  -HELP, -?     show this text\n"
          "  -VERSION      show the version\n" +
          platform::ConfigurationUsageText() +
-         "Exit codes: 0 success; 1 a failed install, uninstall or check, or an\n"
-         "  unreadable configuration; 2 an unknown switch.\n"
+         "Exit codes: 0 success; 1 a failed install or uninstall, an unreadable\n"
+         "  configuration, or -CHECK with warnings only; 2 an unknown switch, or\n"
+         "  -CHECK with an error.\n"
          "Log file: " + platform::DefaultLogFilePath() + " unless log_file_path is set.\n";
 }
 
