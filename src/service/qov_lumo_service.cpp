@@ -14,12 +14,6 @@ constexpr std::uint32_t kWorkerLimitMs = 2000;
 // Added to a stop step's limit in its wait hint, for freeing and reporting.
 constexpr std::uint32_t kStepHintMarginMs = 1000;
 
-// The receive thread belongs to the control thread; it is stopped only once
-// its owner has ended, since a control thread still running may replace it.
-platform::Stoppable* ReceiverOfEnded(device::TQOVControlThread* control) {
-  return control && control->WaitFor(0) ? control->Receiver() : nullptr;
-}
-
 // Writes one value into the key at `path`, creating the key when it is missing.
 void WriteValue(platform::Registry& reg, const std::string& path, const std::string& name,
                 const std::function<bool(platform::RegKey&)>& write) {
@@ -77,9 +71,10 @@ void Tqov_lumo_service::ServiceStart(TService&, bool& started) {
   // The port object comes first: the supervisor hands it to the control
   // thread it creates, and that may happen at once.
   rt.port = std::make_unique<device::TComPort>();
+  supervision::SupervisorSeams seams = WireRun(rt, probes_, start_thread_, state_);
   rt.supervisor = std::make_unique<supervision::TSupervisorThread>(
-      supervision::SupervisorContext{rt.clock, rt.registry, rt.log, rt.params, rt.flags},
-      MakeSupervisorSeams(rt, probes_, start_thread_, state_));
+      supervision::SupervisorContext{rt.clock, rt.registry, rt.log, rt.params, rt.flags, *rt.workers},
+      std::move(seams));
   // A thread that cannot be created is a start failure: the error leaves
   // the handler before `started` is set. Nothing runs then, so nothing is kept.
   try {
@@ -99,14 +94,16 @@ void Tqov_lumo_service::ServiceStop(TService& sender, bool& stopped) {
   }
   stop_ran_ = true;
   Runtime& rt = *runtime_;
-  supervision::TSupervisorThread& sup = *rt.supervisor;
-  sup.StopStartingWorkers();
+  RunWorkers& workers = *rt.workers;
+  // No worker starts after this, so none can appear after its turn below.
+  workers.CloseGate();
   const bool all_ended = StopInOrder(
       {
-          {[&sup] { return sup.ControlThread(); }, kControlLimitMs},
-          {[&sup] { return sup.Checker(); }, kWorkerLimitMs},
-          {[&sup] { return ReceiverOfEnded(sup.ControlThread()); }, kWorkerLimitMs},
-          {[&sup] { return &sup; }, kWorkerLimitMs},
+          {[&workers] { return workers.Control(); }, kControlLimitMs},
+          {[&workers] { return workers.Checker(); }, kWorkerLimitMs},
+          // The control thread may replace its receive thread until it has ended.
+          {[&workers] { return workers.ReceiverOfEndedControl(); }, kWorkerLimitMs},
+          {[&rt] { return rt.supervisor.get(); }, kWorkerLimitMs},
       },
       [&sender](std::uint32_t limit_ms) { sender.ReportProgress(limit_ms + kStepHintMarginMs); });
   stopped = true;
@@ -114,6 +111,7 @@ void Tqov_lumo_service::ServiceStop(TService& sender, bool& stopped) {
   // nothing is freed, and the process ends once the stop is reported.
   if (all_ended) {
     rt.supervisor.reset();
+    rt.workers.reset();
     rt.port.reset();
     stopped_ = true;
   }

@@ -1,7 +1,8 @@
-// What one service run shares between its threads: the configuration, the
-// log, the run-time flags, the device mailbox and the port object. The
-// supervisor owns the workers it starts; the control thread owns the
-// receive thread. One instance per service run.
+// One service run: what its threads share (the configuration, the log, the
+// metrics, the run-time flags, the device mailbox, the port object) and the
+// threads themselves: the supervisor, and the control thread and the checker
+// it asks for. The stop handler stops them through this object alone; the
+// control thread owns the receive thread.
 #pragma once
 
 #include <memory>
@@ -15,6 +16,7 @@
 #include "platform/registry.h"
 #include "service/event_log_sink.h"
 #include "supervision/run_flags.h"
+#include "service/run_workers.h"
 #include "supervision/supervisor.h"
 
 namespace qov::service {
@@ -38,10 +40,11 @@ struct Runtime {
   supervision::RunFlags flags;
   device::RcvMailbox mailbox;
 
-  // Created by the start handler, port first; freed by the stop handler,
-  // supervisor (with every worker) first. Declared so that destruction
-  // frees the supervisor before anything its workers reach.
+  // Created by the start handler in this order; freed by the stop handler in
+  // the reverse one, as destruction would: the supervisor, then the workers
+  // (the checker before the control thread it reaches), then the port.
   std::unique_ptr<device::TComPort> port;
+  std::unique_ptr<RunWorkers> workers;
   std::unique_ptr<supervision::TSupervisorThread> supervisor;
 };
 

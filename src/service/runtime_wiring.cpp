@@ -13,23 +13,25 @@
 
 namespace qov::service {
 
-supervision::SupervisorSeams MakeSupervisorSeams(Runtime& rt, std::shared_ptr<supervision::Probes> probes,
-                                                 platform::ThreadStarter start_thread, platform::StateStore& state) {
-  supervision::SupervisorSeams s;
-  s.make_control_thread = [&rt] {
+supervision::SupervisorSeams WireRun(Runtime& rt, std::shared_ptr<supervision::Probes> probes,
+                                     platform::ThreadStarter start_thread, platform::StateStore& state) {
+  auto history = std::make_shared<supervision::ResetHistory>(state, platform::UtcNowSeconds);
+  auto make_control = [&rt] {
     device::DeviceContext ctx{rt.clock, rt.log, rt.params, *rt.port, rt.mailbox};
     ctx.events = &rt.events;
     ctx.metrics = &rt.metrics;
     return std::make_unique<device::TQOVControlThread>(std::move(ctx));
   };
-  auto history = std::make_shared<supervision::ResetHistory>(state, platform::UtcNowSeconds);
-  s.make_checker = [&rt, probes, history](device::TQOVControlThread* control) {
+  auto make_checker = [&rt, probes, history](device::ResetRequests* control) {
     auto program = std::make_shared<supervision::ProgramControl>(supervision::SystemUserSession(), rt.log, rt.params);
     return std::make_unique<supervision::TOSMonitorThread>(supervision::CheckerContext{
         rt.clock, rt.log, rt.params, rt.flags, control, *probes,
         [program](const std::atomic<bool>& stop) { program->Step(stop); }, history.get(), &rt.events,
         &rt.metrics});
   };
+  rt.workers = std::make_unique<RunWorkers>(std::move(make_control), std::move(make_checker), std::move(start_thread));
+
+  supervision::SupervisorSeams s;
   s.previous_reset_report = [history]() -> std::optional<std::string> {
     const auto last = history->TakeUnreported();
     if (!last) return std::nullopt;
@@ -43,7 +45,6 @@ supervision::SupervisorSeams MakeSupervisorSeams(Runtime& rt, std::shared_ptr<su
       rt.events.Report(config::EventId::kConfigurationProblem, {problem.text});
     }
   };
-  s.start_thread = std::move(start_thread);
   // Used by the supervisor thread only.
   auto load = std::make_shared<supervision::SystemLoadLine>(rt.log);
   s.prime_system_load = [load] { load->Prime(); };

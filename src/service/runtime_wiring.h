@@ -1,5 +1,5 @@
-// Connects the supervisor's seams to the real worker threads and platform
-// services of one service run.
+// Connects one service run's workers and the supervisor's seams to the real
+// threads and platform services.
 #pragma once
 
 #include <memory>
@@ -11,9 +11,10 @@
 
 namespace qov::service {
 
-// `probes` serve every check of the run; `start_thread` starts each worker;
-// `state` keeps what outlives the run (the computer resets).
-supervision::SupervisorSeams MakeSupervisorSeams(Runtime& rt, std::shared_ptr<supervision::Probes> probes,
-                                                 platform::ThreadStarter start_thread, platform::StateStore& state);
+// Makes the run's workers (into `rt.workers`) and returns the supervisor's
+// seams. `probes` serve every check of the run; `start_thread` starts each
+// worker; `state` keeps what outlives the run (the computer resets).
+supervision::SupervisorSeams WireRun(Runtime& rt, std::shared_ptr<supervision::Probes> probes,
+                                     platform::ThreadStarter start_thread, platform::StateStore& state);
 
 }  // namespace qov::service

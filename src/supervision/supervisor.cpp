@@ -26,28 +26,6 @@ std::optional<std::string> RasdialCommandLine(const std::string& connection_name
 TSupervisorThread::TSupervisorThread(SupervisorContext ctx, SupervisorSeams seams)
     : ctx_(ctx), seams_(std::move(seams)) {}
 
-TSupervisorThread::~TSupervisorThread() {
-  Join();
-  std::lock_guard lock(workers_mutex_);
-  checker_.reset();
-  control_.reset();
-}
-
-void TSupervisorThread::StopStartingWorkers() {
-  std::lock_guard lock(workers_mutex_);
-  accepting_workers_ = false;
-}
-
-device::TQOVControlThread* TSupervisorThread::ControlThread() {
-  std::lock_guard lock(workers_mutex_);
-  return control_.get();
-}
-
-platform::Stoppable* TSupervisorThread::Checker() {
-  std::lock_guard lock(workers_mutex_);
-  return checker_.get();
-}
-
 void TSupervisorThread::Execute() {
   seams_.prime_system_load();
   ctx_.log.Close();
@@ -94,16 +72,7 @@ void TSupervisorThread::RunPeriodicDuties() {
 }
 
 void TSupervisorThread::FeedHostWatchdog(platform::Tick now) {
-  const char* stuck = nullptr;
-  {
-    std::lock_guard lock(workers_mutex_);
-    if (control_ && control_->ProgressOverdue(now)) {
-      stuck = "control thread";
-    } else if (checker_ && checker_->ProgressOverdue(now)) {
-      stuck = "checker thread";
-    }
-  }
-  if (stuck) {
+  if (const char* stuck = ctx_.workers.StuckWorker(now)) {
     // The host restarts the service once its time-out passes unfed.
     if (!feed_withheld_) ctx_.log.Write(std::string("host watchdog ping withheld: ") + stuck + " made no progress");
     feed_withheld_ = true;
@@ -178,35 +147,21 @@ bool TSupervisorThread::Dial() {
 }
 
 void TSupervisorThread::StartControlThread() {
-  std::lock_guard lock(workers_mutex_);
-  if (!accepting_workers_) return;
-  std::unique_ptr<device::TQOVControlThread> made = seams_.make_control_thread();
-  if (made && !Launch(*made, "control thread")) return;
-  control_ = std::move(made);
+  std::string error;
+  const StartOutcome outcome = ctx_.workers.StartControlThread(error);
+  if (outcome == StartOutcome::kFailed) {
+    ctx_.log.Write("control thread start fail (" + error + ")");
+    return;
+  }
   control_started_ = true;
 }
 
 void TSupervisorThread::StartChecker() {
-  std::lock_guard lock(workers_mutex_);
-  checker_start_failed_ = false;
-  if (!accepting_workers_ || checker_) return;
-  std::unique_ptr<TOSMonitorThread> made = seams_.make_checker(control_.get());
-  if (made && !Launch(*made, "checker thread")) {
-    checker_start_failed_ = true;
-    return;
-  }
-  checker_ = std::move(made);
-  ctx_.flags.checker_started = true;
-}
-
-bool TSupervisorThread::Launch(platform::WorkerThread& worker, const char* what) {
-  try {
-    seams_.start_thread(worker);
-    return true;
-  } catch (const std::exception& e) {
-    ctx_.log.Write(std::string(what) + " start fail (" + e.what() + ")");
-    return false;
-  }
+  std::string error;
+  const StartOutcome outcome = ctx_.workers.StartChecker(error);
+  checker_start_failed_ = outcome == StartOutcome::kFailed;
+  if (checker_start_failed_) ctx_.log.Write("checker thread start fail (" + error + ")");
+  if (outcome == StartOutcome::kRunning) ctx_.flags.checker_started = true;
 }
 
 void TSupervisorThread::WaitSeconds(std::uint32_t seconds) {

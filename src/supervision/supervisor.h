@@ -5,7 +5,6 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -15,24 +14,15 @@
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "platform/registry.h"
-#include "device/control_thread.h"
 #include "platform/worker_thread.h"
 #include "supervision/checker.h"
 #include "supervision/run_flags.h"
+#include "supervision/workers.h"
 
 namespace qov::supervision {
 
 // What the supervisor starts and asks for, supplied by the service module.
 struct SupervisorSeams {
-  // Makes the device control thread, not yet started (once, after "Service
-  // started"); null makes nothing.
-  std::function<std::unique_ptr<device::TQOVControlThread>()> make_control_thread = [] { return nullptr; };
-  // Makes the checker, not yet started; its reset requests go to `control`,
-  // which may be null. Null makes nothing.
-  std::function<std::unique_ptr<TOSMonitorThread>(device::TQOVControlThread* control)> make_checker =
-      [](device::TQOVControlThread*) { return nullptr; };
-  // Starts a worker's thread; throws when it cannot be created.
-  platform::ThreadStarter start_thread = platform::StartThread;
   // Tell the host's own watchdog (systemd's) that the service is alive;
   // called every `host_watchdog_period_ms` (never for 0), also during the
   // start-up delay, but not while the control thread or the checker is past
@@ -66,25 +56,19 @@ struct SupervisorContext {
   // Written here once, before any other thread is created; read-only after.
   config::TParamRec& params;
   RunFlags& flags;
+  // Started once the configuration is loaded (the control thread) and once
+  // the connection is up (the checker); their owner stops them.
+  Workers& workers;
 };
 
 // The "rasdial" command line for a phone-book entry; nothing when the name
 // would break out of its quotes.
 std::optional<std::string> RasdialCommandLine(const std::string& connection_name);
 
-// Owns the workers it starts (the control thread and the checker) and frees
-// them after its own end, the checker first since it reaches the control thread.
 class TSupervisorThread final : public platform::WorkerThread {
  public:
   TSupervisorThread(SupervisorContext ctx, SupervisorSeams seams);
-  ~TSupervisorThread() override;
-
-  // Called by the stop handler before it stops anything: from then on no
-  // worker is started, so none can appear after its turn in the stop.
-  void StopStartingWorkers();
-  // The workers started so far, or null; read by the stop handler.
-  device::TQOVControlThread* ControlThread();
-  platform::Stoppable* Checker();
+  ~TSupervisorThread() override { Join(); }
 
  protected:
   void Execute() override;
@@ -95,8 +79,6 @@ class TSupervisorThread final : public platform::WorkerThread {
   bool Dial();
   void StartControlThread();
   void StartChecker();
-  // Starts `worker`'s thread; logs and returns false when it cannot be created.
-  bool Launch(platform::WorkerThread& worker, const char* what);
   void LogSystemLoadWhenDue();
   // The host watchdog and the metrics, when due.
   void RunPeriodicDuties();
@@ -120,13 +102,6 @@ class TSupervisorThread final : public platform::WorkerThread {
   bool feed_withheld_ = false;
   // The last "rasdial" started; the next dial waits for its end.
   std::unique_ptr<platform::ChildProcess> dial_process_;
-
-  // Guards the two workers and the gate: this thread starts workers while
-  // the stop handler may already be reading them.
-  std::mutex workers_mutex_;
-  bool accepting_workers_ = true;
-  std::unique_ptr<device::TQOVControlThread> control_;
-  std::unique_ptr<TOSMonitorThread> checker_;
 };
 
 }  // namespace qov::supervision

@@ -43,6 +43,7 @@
 #include "support/fake_probes.h"
 #include "support/fake_serial_port.h"
 #include "support/fake_user_session.h"
+#include "support/fake_workers.h"
 #include "support/recording_log.h"
 #include "support/temp_dir.h"
 
@@ -287,7 +288,9 @@ class ConfigFaultTest : public ::testing::Test {
     supervision::SupervisorSeams seams;
     seams.start_process = [](const std::string&) -> std::unique_ptr<platform::ChildProcess> { return nullptr; };
     seams.system_load_text = [] { return std::optional<std::string>("5 %"); };
-    supervision::TSupervisorThread sup(supervision::SupervisorContext{clock, reg_, log, params, flags}, seams);
+    test::FakeWorkers workers(clock);
+    supervision::TSupervisorThread sup(supervision::SupervisorContext{clock, reg_, log, params, flags, workers},
+                                       seams);
     const Tick terminate_at = clock.NowMs() + 3000;
     clock.OnSleep([&](Tick now) {
       if (now >= terminate_at) sup.RequestTerminate();

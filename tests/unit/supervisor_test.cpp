@@ -6,12 +6,10 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
-#include <stdexcept>
 
 #include "platform/memory_registry.h"
 #include "support/fake_clock.h"
-#include "support/fake_probes.h"
-#include "support/fake_serial_port.h"
+#include "support/fake_workers.h"
 #include "support/temp_dir.h"
 
 namespace qov::supervision {
@@ -43,19 +41,11 @@ class SupervisorTest : public ::testing::Test {
       if (!dial_ok_) return nullptr;
       return std::make_unique<Dialler>(dialler_running_);
     };
-    seams_.make_checker = [this](device::TQOVControlThread*) {
-      checker_starts_.push_back(clock_.NowMs());
-      return nullptr;
-    };
-    seams_.make_control_thread = [this] {
-      control_started_ = true;
-      return nullptr;
-    };
   }
 
   // Runs the body on this thread until the fake time passes `until`.
   void RunUntil(platform::Tick until) {
-    TSupervisorThread sup(SupervisorContext{clock_, reg_, log_, params_, flags_}, seams_);
+    TSupervisorThread sup(SupervisorContext{clock_, reg_, log_, params_, flags_, workers_}, seams_);
     running_ = &sup;
     clock_.OnSleep([&](platform::Tick now) {
       if (now >= until) sup.RequestTerminate();
@@ -97,18 +87,14 @@ class SupervisorTest : public ::testing::Test {
   config::TParamRec params_;
   RunFlags flags_;
   SupervisorSeams seams_;
-  // For workers that are made but never run.
-  device::TComPort port_{std::make_unique<test::FakeSerialPort>(clock_)};
-  device::RcvMailbox mailbox_;
-  test::FakeProbes probes_;
+  test::FakeWorkers workers_{clock_};
   std::function<void(platform::Tick)> on_sleep_;
   bool dial_ok_ = true;
   // A started "rasdial" runs while this is set.
   std::shared_ptr<std::atomic<bool>> dialler_running_ = std::make_shared<std::atomic<bool>>(false);
   TSupervisorThread* running_ = nullptr;  // while RunUntil runs
-  bool control_started_ = false;
   std::vector<std::pair<platform::Tick, std::string>> dials_;
-  std::vector<platform::Tick> checker_starts_;
+  std::vector<platform::Tick>& checker_starts_ = workers_.checker_starts;
   platform::Tick end_ = 0;
 };
 
@@ -119,7 +105,7 @@ TEST_F(SupervisorTest, StartUpDelayThenCheckerOnTheNextPass) {
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[0].text, "Service started");
   EXPECT_EQ(lines[1].text, "Wait 0 min after start");
-  EXPECT_TRUE(control_started_);
+  EXPECT_EQ(workers_.control_starts, (std::vector<platform::Tick>{5000}));
   ASSERT_EQ(checker_starts_.size(), 1u);
   EXPECT_GE(checker_starts_[0], 5000 + 59000);
   EXPECT_LE(checker_starts_[0], 5000 + 59000 + 250 + 100);
@@ -170,7 +156,7 @@ TEST_F(SupervisorTest, TerminateDuringTheDelayEndsWithinAQuarterSecond) {
 TEST_F(SupervisorTest, DelayEndingAfterTheStopBeganStartsNoWorker) {
   Dword("wait_time_after_start_s", 10);
   on_sleep_ = [this](platform::Tick now) {
-    if (now == 5000 + 5000) running_->StopStartingWorkers();
+    if (now == 5000 + 5000) workers_.gate_open = false;
   };
   RunUntil(5000 + 30000);
   EXPECT_TRUE(flags_.start_wait_done);
@@ -182,25 +168,14 @@ TEST_F(SupervisorTest, DelayEndingAfterTheStopBeganStartsNoWorker) {
 // next pass; the run goes on.
 TEST_F(SupervisorTest, FailedThreadCreationIsLoggedAndRetriedOnTheNextPass) {
   Dword("wait_time_after_start_s", 1);
-  int control_made = 0, checker_made = 0, control_refusals = 1, checker_refusals = 1;
-  seams_.make_control_thread = [&] {
-    ++control_made;
-    return std::make_unique<device::TQOVControlThread>(device::DeviceContext{clock_, log_, params_, port_, mailbox_});
-  };
-  seams_.make_checker = [&](device::TQOVControlThread* control) {
-    ++checker_made;
-    EXPECT_NE(control, nullptr) << "the checker gets the control thread started before it";
-    return std::make_unique<TOSMonitorThread>(CheckerContext{clock_, log_, params_, flags_, control, probes_, {}});
-  };
-  seams_.start_thread = [&](platform::WorkerThread& t) {
-    int& refusals = dynamic_cast<device::TQOVControlThread*>(&t) ? control_refusals : checker_refusals;
-    if (refusals-- > 0) throw std::runtime_error("no threads left");
-  };
+  workers_.control_refusals = 1;
+  workers_.checker_refusals = 1;
   RunUntil(5000 + 3000);
   EXPECT_EQ(Count("control thread start fail (no threads left)"), 1);
   EXPECT_EQ(Count("checker thread start fail (no threads left)"), 1);
-  EXPECT_EQ(control_made, 2);
-  EXPECT_EQ(checker_made, 2);
+  ASSERT_EQ(workers_.control_attempts.size(), 2u);
+  ASSERT_EQ(workers_.checker_attempts.size(), 2u);
+  EXPECT_EQ(workers_.checker_attempts[1] - workers_.checker_attempts[0], 100) << "the next pass, 0.1 s later";
   EXPECT_TRUE(flags_.checker_started);
 }
 
@@ -212,23 +187,10 @@ TEST_F(SupervisorTest, HostWatchdogIsNotFedWhileAWorkerIsPastItsPromise) {
   seams_.host_watchdog_period_ms = 1000;
   std::vector<platform::Tick> feeds;
   seams_.feed_host_watchdog = [&] { feeds.push_back(clock_.NowMs()); };
-  device::TQOVControlThread* control = nullptr;
-  TOSMonitorThread* checker = nullptr;
-  seams_.make_control_thread = [&] {
-    auto made = std::make_unique<device::TQOVControlThread>(device::DeviceContext{clock_, log_, params_, port_, mailbox_});
-    control = made.get();
-    return made;
-  };
-  seams_.make_checker = [&](device::TQOVControlThread* c) {
-    auto made = std::make_unique<TOSMonitorThread>(CheckerContext{clock_, log_, params_, flags_, c, probes_, {}});
-    checker = made.get();
-    return made;
-  };
-  seams_.start_thread = [](platform::WorkerThread&) {};  // the test keeps the promises
-  on_sleep_ = [&](platform::Tick now) {
-    if (now == 6000) control->PromiseProgressBy(10500);   // then stuck
-    if (now == 20000) control->PromiseProgressBy(90000);  // back
-    if (now == 30000) checker->PromiseProgressBy(40500);  // then stuck
+  workers_.stuck = [](platform::Tick now) -> const char* {
+    if (now > 10500 && now < 20000) return "control thread";
+    if (now > 40500) return "checker thread";
+    return nullptr;
   };
   RunUntil(50000);
   const std::vector<platform::Tick> expected = {5000,  6000,  7000,  8000,  9000,  10000, 20000, 21000, 22000,
