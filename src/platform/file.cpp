@@ -1,3 +1,5 @@
+#include <fstream>
+#include <iterator>
 #include <random>
 
 #include "platform/file.h"
@@ -13,6 +15,14 @@ std::string TemporaryNameFor(const std::string& path) {
   std::string name = path + ".tmp.";
   for (int i = 0; i < 12; ++i) name += kLetters[pick(source)];
   return name;
+}
+
+std::optional<std::string> ReadTextFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return std::nullopt;
+  return text;
 }
 
 }  // namespace qov::platform

@@ -64,6 +64,9 @@ std::optional<std::string> ReplaceFileContents(const std::string& path, std::str
 // write leaves no file behind.
 std::optional<std::string> CreateNewFile(const std::string& path, std::string_view text, unsigned mode);
 
+// The whole contents of the file at `path`; nothing when it cannot be read.
+std::optional<std::string> ReadTextFile(const std::string& path);
+
 // The name a temporary file next to `path` gets: "<path>.tmp." and twelve
 // random letters and digits, so that nobody can plant a link at it beforehand.
 std::string TemporaryNameFor(const std::string& path);

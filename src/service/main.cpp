@@ -14,6 +14,7 @@
 #include "service/config_check.h"
 #include "service/program_switches.h"
 #include "service/qov_lumo_service.h"
+#include "service/report_command.h"
 #include "service/service_application.h"
 #include "service/system_error.h"
 
@@ -34,6 +35,11 @@ int ShowFatalError(qov::platform::ServiceControl& sc, const char* class_name, co
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A report reads a log file only: no configuration, no service.
+  if (const auto reported = qov::service::AnswerReportSwitch(qov::platform::ProgramArguments(argc, argv), stdout,
+                                                             stderr)) {
+    return *reported;
+  }
   // Usage and version come first: they need no configuration and touch nothing.
   if (const auto answered = qov::service::AnswerProgramSwitches(qov::platform::SystemServiceControl(),
                                                                 qov::platform::ProgramArguments(argc, argv))) {

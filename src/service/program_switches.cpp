@@ -41,6 +41,9 @@ std::string UsageText(const std::string& program_name) {
          "  -INSTALL      register the service; -SILENT shows no box on success\n"
          "  -UNINSTALL    remove the service's registration; -SILENT as above\n"
          "  -CHECK        read the configuration as the service would and report it\n"
+         "  -REPORT LOG [OUT.html | -]\n"
+         "                what the log file (and its .1) shows happened, as one HTML\n"
+         "                page (LOG.html by default) or as text (-)\n"
          "  -HELP, -?     show this text\n"
          "  -VERSION      show the version\n" +
          platform::ConfigurationUsageText() +

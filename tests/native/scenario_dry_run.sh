@@ -1,7 +1,8 @@
 # The Linux daemon with reset_dry_run set, against the simulated board: every
 # cycle fails, the escalation reaches a modem and a computer reset, each is
 # logged as skipped and counted in the metrics, and the board receives no
-# reset frame; no computer reset is stored for the reboot-loop guard.
+# reset frame; no computer reset is stored for the reboot-loop guard. Its
+# log then makes a report whose counts are the log's and whose page renders.
 # Args: <daemon> <device simulator> <work dir>
 set -euo pipefail
 DAEMON=$(realpath "$1")
@@ -59,4 +60,23 @@ for code in 2 174; do
 done
 messages | grep -qxE "modem reset ok|reset pc ok" && fail "a reset was logged as sent"
 grep -rqs reset_comp_times "$WORK/state" && fail "a dry-run computer reset was stored: $(ls -la "$WORK/state")"
+
+# The log read back as a report: its counts are the log's lines, and the
+# page renders in Debian's headless Chromium with the failed checks drawn.
+"$DAEMON" -REPORT "$WORK/qov.log" - >"$WORK/report.txt" || fail "-REPORT text: exit $?"
+count() { messages | grep -cxE "$1" || true; }
+for pair in "checks failed:ping fail" "checks ok:ping ok" "modem resets:modem reset (ok|fail|skipped \(dry run\))" \
+  "computer resets:reset pc (ok|skipped \(dry run\))" "suppressed:reset pc suppressed \(.*\)" \
+  "starts:Service started" "stops:Service stopped"; do
+  heading=${pair%%:*}
+  grep -qx "  $heading: $(count "${pair#*:}")" "$WORK/report.txt" ||
+    fail "report says $(grep "  $heading:" "$WORK/report.txt"), the log $(count "${pair#*:}")"
+done
+"$DAEMON" -REPORT "$WORK/qov.log" "$WORK/report.html" >/dev/null || fail "-REPORT page: exit $?"
+command -v chromium-headless-shell >/dev/null || fail "chromium-headless-shell is missing (scripts/install-deps installs it)"
+chromium-headless-shell --no-sandbox --disable-gpu --hide-scrollbars --window-size=1100,700 \
+  --screenshot="$WORK/report.png" "file://$WORK/report.html" >"$WORK/chromium.out" 2>&1 ||
+  fail "chromium: $(tail -n 3 "$WORK/chromium.out")"
+python3 "$HERE/png_has_colour.py" "$WORK/report.png" d9534f || fail "no failed checks drawn in $WORK/report.png"
+say "report: $(head -n 2 "$WORK/report.txt" | tail -n 1); screenshot $WORK/report.png ($(stat -c %s "$WORK/report.png") bytes)"
 say "PASS"
