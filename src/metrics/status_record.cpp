@@ -44,7 +44,10 @@ std::string ResetsOutlook(const StatusRecord& r) {
     return std::string(what) + (in < 0 ? " reset disabled" : " reset in " + Cycles(in));
   };
   if (r.modem_reset_in < 0 && r.computer_reset_in < 0) return "resets disabled";
-  return one("modem", r.modem_reset_in) + ", " + one("computer", r.computer_reset_in);
+  // The guard holds back a computer reset while the day's allowance is used up.
+  const bool held = r.computer_reset_in >= 0 && r.resets_max_per_day > 0 && r.resets_last_day >= r.resets_max_per_day;
+  return one("modem", r.modem_reset_in) + ", " + one("computer", r.computer_reset_in) +
+         (held ? " (held back: the daily limit is reached)" : "");
 }
 
 }  // namespace

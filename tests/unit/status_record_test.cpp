@@ -130,6 +130,15 @@ TEST(StatusTextTest, OneLinePerFactWithAgesInSeconds) {
             std::string::npos)
       << text;
 
+  StatusRecord limited = Healthy();
+  limited.resets_last_day = limited.resets_max_per_day = 3;
+  const std::string held = StatusText(
+      limited, JudgeStatus(limited, kNow, [](std::uint32_t) { return true; }, TimeOf), kNow, TimeOf);
+  EXPECT_NE(held.find("\nEscalation: modem reset in 11 cycles, computer reset in 31 cycles (held back: the daily "
+                      "limit is reached)\nComputer resets in the last 24 h: 3 of 3 allowed\n"),
+            std::string::npos)
+      << held;
+
   // Not running: the reason alone.
   const StatusVerdict gone = JudgeStatus(r, kNow, [](std::uint32_t) { return false; }, TimeOf);
   EXPECT_EQ(StatusText(r, gone, kNow, TimeOf), gone.summary + "\n");
