@@ -16,7 +16,8 @@ StatusQueryFacts StatusQueryFacts::System() {
 int RunStatusQuery(platform::StateStore& state, std::FILE* out, const StatusQueryFacts& facts) {
   const std::optional<std::string> text = state.ReadStatus();
   const std::optional<metrics::StatusRecord> record = text ? metrics::ParseStatus(*text) : std::nullopt;
-  const metrics::StatusVerdict verdict = metrics::JudgeStatus(record, facts.utc_now, facts.process_runs, facts.time_text);
+  const metrics::StatusVerdict verdict =
+      metrics::JudgeStatus(record, facts.utc_now, facts.process_runs, facts.time_text);
   const std::string shown = metrics::StatusText(record, verdict, facts.utc_now, facts.time_text);
   std::fputs(shown.c_str(), out);
   std::fflush(out);

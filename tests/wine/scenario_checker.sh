@@ -11,7 +11,10 @@ wait_status() {
   for ((i = 0; i < 20; i++)); do
     rc=0; run_service_exe -STATUS >"$OUT/status.raw" 2>"$OUT/status.err" || rc=$?
     tr -d '\r' <"$OUT/status.raw" >"$OUT/status.out"
-    [ "$rc" = "$want" ] && return 0
+    if [ "$rc" = "$want" ]; then
+      log "-STATUS $rc: $(head -n 1 "$OUT/status.out")"
+      return 0
+    fi
     sleep 0.5
   done
   fail "-STATUS exit $rc, not $want: $(cat "$OUT/status.out" "$OUT/status.err")"
