@@ -7,6 +7,16 @@
 #endif
 
 namespace qov::metrics {
+namespace {
+
+// The wall time of `tick` (before or after `now`, which is `utc_now_s`) in
+// milliseconds; 0 for none, or before 1970.
+std::int64_t UnixMsOf(platform::Tick tick, platform::Tick now, std::int64_t utc_now_s) {
+  if (tick == Metrics::kNever) return 0;
+  return std::max<std::int64_t>(0, utc_now_s * 1000 + (tick - now));
+}
+
+}  // namespace
 
 Snapshot TakeSnapshot(const Metrics& m, platform::Tick now, std::int64_t utc_now_s, bool up) {
   constexpr auto r = std::memory_order_relaxed;
@@ -31,6 +41,10 @@ Snapshot TakeSnapshot(const Metrics& m, platform::Tick now, std::int64_t utc_now
   s.start_time_s = m.start_time_s.load(r);
   s.log_write_failures = m.log_write_failures.load(r);
   s.state_write_failures = m.state_write_failures.load(r);
+  s.last_check_unix_ms = UnixMsOf(m.last_check_tick.load(r), now, utc_now_s);
+  s.next_check_unix_ms = UnixMsOf(m.next_check_tick.load(r), now, utc_now_s);
+  s.modem_reset_in_cycles = m.modem_reset_in_cycles.load(r);
+  s.computer_reset_in_cycles = m.computer_reset_in_cycles.load(r);
   s.version = QOV_VERSION_TEXT;
   return s;
 }

@@ -34,6 +34,14 @@ struct Metrics {
   Counter log_write_failures{0};
   std::atomic<std::int64_t> start_time_s{0};
   Counter state_write_failures{0};
+  // Published by the checker for the status record.
+  std::atomic<platform::Tick> last_check_tick{kNever};
+  std::atomic<platform::Tick> next_check_tick{kNever};
+  // Failed cycles until the checker asks for each reset; kNoReset when
+  // that reset is disabled.
+  static constexpr std::int32_t kNoReset = -1;
+  std::atomic<std::int32_t> modem_reset_in_cycles{kNoReset};
+  std::atomic<std::int32_t> computer_reset_in_cycles{kNoReset};
 };
 
 // The hooks take a pointer that is null where no metrics are kept (tests, tools).
@@ -41,9 +49,11 @@ inline void Count(Metrics* m, Counter Metrics::*counter) {
   if (m) (m->*counter).fetch_add(1, std::memory_order_relaxed);
 }
 
-inline void RecordCheckCycle(Metrics* m, bool ok, std::int32_t failed_in_row) {
+inline void RecordCheckCycle(Metrics* m, bool ok, std::int32_t failed_in_row,
+                             platform::Tick at = Metrics::kNever) {
   if (!m) return;
   Count(m, ok ? &Metrics::check_cycles_ok : &Metrics::check_cycles_fail);
+  if (at != Metrics::kNever) m->last_check_tick.store(at, std::memory_order_relaxed);
   m->check_last_success.store(ok, std::memory_order_relaxed);
   m->check_failed_in_row.store(failed_in_row, std::memory_order_relaxed);
 }
@@ -68,6 +78,11 @@ struct Snapshot {
   std::int64_t start_time_s = 0;
   std::uint64_t log_write_failures = 0;
   std::uint64_t state_write_failures = 0;
+  // Unix times in milliseconds of the last check cycle and the next one; 0 for none.
+  std::int64_t last_check_unix_ms = 0;
+  std::int64_t next_check_unix_ms = 0;
+  std::int32_t modem_reset_in_cycles = Metrics::kNoReset;
+  std::int32_t computer_reset_in_cycles = Metrics::kNoReset;
   // The product's version, as -VERSION shows it.
   std::string version;
 };

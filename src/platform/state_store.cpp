@@ -1,6 +1,15 @@
 #include "platform/state_store.h"
 
 namespace qov::platform {
+
+std::optional<std::string> StateStore::PublishStatus(const std::string& text) {
+  std::string why = "cannot store the status record";
+  if (Set(kStatusValueName, text, &why)) return std::nullopt;
+  return why;
+}
+
+std::optional<std::string> StateStore::ReadStatus() { return Get(kStatusValueName); }
+
 namespace {
 
 class RegistryStore final : public StateStore {
@@ -24,6 +33,13 @@ class RegistryStore final : public StateStore {
                                                           : nullptr;
     if (failed && why) *why = failed;
     return !failed;
+  }
+  // One value, written at once; the registry writes it out in its own time.
+  std::optional<std::string> PublishStatus(const std::string& text) override {
+    auto key = registry_.Open(kStateKey, true);
+    if (!key) return "cannot open the State key";
+    if (!key->WriteString(kStatusValueName, text)) return "cannot write the value " + std::string(kStatusValueName);
+    return std::nullopt;
   }
 
  private:

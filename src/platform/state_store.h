@@ -18,7 +18,18 @@ class StateStore {
   // cache); otherwise `why`, when given, says what failed.
   virtual bool Set(const std::string& name, const std::string& value, std::string* why) = 0;
   bool Set(const std::string& name, const std::string& value) { return Set(name, value, nullptr); }
+
+  // The status record of the running service, kept beside the state but
+  // rewritten every few seconds, so neither synced nor flushed: a reset may
+  // lose it, and the run it told of has ended then. Replaced whole, never
+  // seen half written. Nothing on success, else why not. By default the
+  // value "Status" (stores kept in memory).
+  virtual std::optional<std::string> PublishStatus(const std::string& text);
+  // The record as last published; nothing when there is none.
+  virtual std::optional<std::string> ReadStatus();
 };
+
+inline constexpr const char* kStatusValueName = "Status";
 
 // The service's State key, "\Software\Vopa\QOV Lumo\State", in `registry`.
 inline constexpr const char* kStateKey = "\\Software\\Vopa\\QOV Lumo\\State";

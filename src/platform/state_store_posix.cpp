@@ -18,6 +18,7 @@
 #include <mutex>
 #include <system_error>
 
+#include "platform/file.h"
 #include "platform/posix_fd.h"
 #include "platform/state_store.h"
 
@@ -60,9 +61,34 @@ bool WriteAll(int fd, const std::string& text) {
   return true;
 }
 
+std::string ReadAll(int fd) {
+  std::string text;
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    text.append(buf, static_cast<std::size_t>(n));
+  }
+  return text;
+}
+
 class FileStore final : public StateStore {
  public:
-  explicit FileStore(std::string dir) : dir_(std::move(dir)), path_(dir_ + "/state") {}
+  explicit FileStore(std::string dir) : dir_(std::move(dir)), path_(dir_ + "/state"), status_path_(dir_ + "/status") {}
+
+  // The file "status" beside the state, readable by all: an operator's
+  // -STATUS and monitoring plugins need no root.
+  std::optional<std::string> PublishStatus(const std::string& text) override {
+    std::error_code ignored;
+    std::filesystem::create_directories(dir_, ignored);
+    return ReplaceFileContents(status_path_, text, kPublicFileMode);
+  }
+  std::optional<std::string> ReadStatus() override {
+    UniqueFd fd(::open(status_path_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) return std::nullopt;
+    return ReadAll(fd.get());
+  }
 
   std::optional<std::string> Get(const std::string& name) override {
     std::lock_guard lock(mutex_);
@@ -136,14 +162,7 @@ class FileStore final : public StateStore {
     std::map<std::string, std::string> values;
     UniqueFd fd(::open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd) return values;
-    std::string text;
-    char buf[4096];
-    for (;;) {
-      const ssize_t n = ::read(fd.get(), buf, sizeof buf);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      text.append(buf, static_cast<std::size_t>(n));
-    }
+    const std::string text = ReadAll(fd.get());
     std::size_t from = 0;
     while (from < text.size()) {
       const std::size_t end = std::min(text.find('\n', from), text.size());
@@ -158,6 +177,7 @@ class FileStore final : public StateStore {
   std::mutex mutex_;
   std::string dir_;
   std::string path_;
+  std::string status_path_;
 };
 
 }  // namespace

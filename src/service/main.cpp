@@ -11,11 +11,13 @@
 #include "platform/registry.h"
 #include "platform/registry_setup.h"
 #include "platform/service_control.h"
+#include "platform/state_store.h"
 #include "service/config_check.h"
 #include "service/program_switches.h"
 #include "service/qov_lumo_service.h"
 #include "service/report_command.h"
 #include "service/service_application.h"
+#include "service/status_query.h"
 #include "service/system_error.h"
 
 namespace {
@@ -44,6 +46,12 @@ int main(int argc, char** argv) {
   if (const auto answered = qov::service::AnswerProgramSwitches(qov::platform::SystemServiceControl(),
                                                                 qov::platform::ProgramArguments(argc, argv))) {
     return *answered;
+  }
+  // "-STATUS" reads the record the running service keeps and writes nothing;
+  // it needs no configuration, which an operator may not be allowed to read.
+  if (qov::service::HasSwitch(qov::platform::ProgramArguments(argc, argv), "STATUS")) {
+    return qov::service::RunStatusQuery(qov::platform::SystemStateStore(), stdout,
+                                        qov::service::StatusQueryFacts::System());
   }
   if (!qov::platform::PrepareSystemRegistry(argc, argv)) return 1;
   // "-CHECK" reads the configuration as the service would and reports; it

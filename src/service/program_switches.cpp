@@ -41,6 +41,8 @@ std::string UsageText(const std::string& program_name) {
          "  -INSTALL      register the service; -SILENT shows no box on success\n"
          "  -UNINSTALL    remove the service's registration; -SILENT as above\n"
          "  -CHECK        read the configuration as the service would and report it\n"
+         "  -STATUS       show how the running service is (exit 0 healthy, 1 degraded,\n"
+         "                3 not running)\n"
          "  -REPORT LOG [OUT.html | -]\n"
          "                what the log file (and its .1) shows happened, as one HTML\n"
          "                page (LOG.html by default) or as text (-)\n"
@@ -72,7 +74,7 @@ std::optional<int> AnswerProgramSwitches(platform::ServiceControl& sc, const std
       ++i;  // its file name; the configuration's loader checks both
       continue;
     }
-    if (!IsOneOf(SwitchWord(args[i]), {"INSTALL", "UNINSTALL", "SILENT", "CHECK"})) {
+    if (!IsOneOf(SwitchWord(args[i]), {"INSTALL", "UNINSTALL", "SILENT", "CHECK", "STATUS"})) {
       sc.ShowText("Error", "Unknown word \"" + args[i] + "\".\n" + UsageText(program), true);
       return kUsageProblemExit;
     }

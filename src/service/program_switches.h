@@ -20,7 +20,7 @@ std::string UsageText(const std::string& program_name);
 // platform does not run the service for words it does not know, any such word
 // (the usage as a problem, exit 2). A switch starts with "-", "--" or "/" and
 // is matched without regard to case. Nothing when the words are for a run,
-// an install, an uninstall or a check.
+// an install, an uninstall, a check or a status query.
 std::optional<int> AnswerProgramSwitches(platform::ServiceControl& sc, const std::vector<std::string>& args);
 
 }  // namespace qov::service

@@ -3,10 +3,12 @@
 #include <memory>
 
 #include "metrics/metrics_writer.h"
+#include "metrics/status_writer.h"
 #include "platform/host_watchdog.h"
 #include "platform/local_time.h"
 #include "platform/process.h"
 #include "platform/state_store.h"
+#include "platform/status_host.h"
 #include "service/config_check.h"
 #include "supervision/load_line.h"
 #include "supervision/program_control.h"
@@ -67,6 +69,37 @@ supervision::SupervisorSeams WireRun(Runtime& rt, std::shared_ptr<supervision::P
       return std::nullopt;
     }
     return (*writer)->WriteIfDue(rt.clock.NowMs());
+  };
+  // The status record, made from the same metrics and from the owners of
+  // the rest: the settle window (run flags) and the resets (the history).
+  const auto gather = [&rt, history](platform::Tick now) {
+    const std::int64_t utc_now = platform::UtcNowSeconds();
+    metrics::StatusRecord r = metrics::StatusFromSnapshot(metrics::TakeSnapshot(rt.metrics, now, utc_now, true));
+    r.pid = platform::CurrentProcessId();
+    r.written_s = utc_now;
+    r.port = rt.params.qov_com_port;
+    const platform::Tick settle_until = rt.flags.settle_until.load();
+    if (now < settle_until) r.settle_until_s = utc_now + (settle_until - now + 999) / 1000;
+    const supervision::ResetSummary resets = history->Summary(utc_now);
+    r.resets_last_day = resets.last_day;
+    r.resets_max_per_day = rt.params.reset_comp_max_per_day;
+    if (resets.last) {
+      r.last_reset_s = resets.last->utc_seconds;
+      r.last_reset_reason = resets.last->reason;
+    }
+    return r;
+  };
+  // Used by the supervisor thread only.
+  auto status = std::make_shared<metrics::StatusWriter>(
+      gather, [store = &state](const std::string& text) { return store->PublishStatus(text); },
+      platform::AnnounceStatusLine, rt.log,
+      [](std::int64_t utc_s) { return platform::LocalDateTimeText(utc_s); });
+  s.publish_status = [&rt, status](bool stopping) -> std::optional<platform::Tick> {
+    if (stopping) {
+      status->WriteStopped(rt.clock.NowMs());
+      return std::nullopt;
+    }
+    return status->WriteIfDue(rt.clock.NowMs());
   };
   return s;
 }

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "supervision/check_address.h"
+#include "supervision/escalation_outlook.h"
 
 namespace qov::supervision {
 
@@ -17,8 +18,12 @@ std::uint32_t EchoTimeoutMs(std::int32_t check_wait_resp_s) {
 
 void TOSMonitorThread::Execute() {
   PromiseProgressBy(platform::DeadlineAfter(ctx_.clock.NowMs(), LongestPassMs()));
+  PublishOutlook();
   while (!Terminated()) {
-    if (platform::IsDue(ctx_.clock.NowMs(), next_check_)) RunCheckCycle();
+    if (platform::IsDue(ctx_.clock.NowMs(), next_check_)) {
+      RunCheckCycle();
+      PublishOutlook();
+    }
     if (!Terminated() && platform::IsDue(ctx_.clock.NowMs(), next_program_check_)) {
       next_program_check_ = NextAfterSeconds(ctx_.params.program_ctrl_check_period_s);
       if (ctx_.program_control_step) ctx_.program_control_step(TerminateFlag());
@@ -65,12 +70,12 @@ void TOSMonitorThread::RunCheckCycle() {
     failing_reported_ = false;
     failed_in_row_ = 0;
     modem_resets_in_row_ = 0;
-    metrics::RecordCheckCycle(ctx_.metrics, true, failed_in_row_);
+    metrics::RecordCheckCycle(ctx_.metrics, true, failed_in_row_, ctx_.clock.NowMs());
     ctx_.log.Write("ping ok");
     return;
   }
   ++failed_in_row_;
-  metrics::RecordCheckCycle(ctx_.metrics, false, failed_in_row_);
+  metrics::RecordCheckCycle(ctx_.metrics, false, failed_in_row_, ctx_.clock.NowMs());
   // Once per run of failures, when it reaches the escalation count.
   if (failed_in_row_ == std::max(1, p.check_fail_loop_count)) {
     config::Report(ctx_.events, config::EventId::kChecksFailing, {std::to_string(failed_in_row_)});
@@ -91,6 +96,17 @@ void TOSMonitorThread::RunCheckCycle() {
   // After the escalation, so that the redial it causes is the one that
   // follows a modem reset.
   ctx_.flags.ConnectionLost();  // the supervisor redials
+}
+
+void TOSMonitorThread::PublishOutlook() {
+  if (!ctx_.metrics) return;
+  constexpr auto r = std::memory_order_relaxed;
+  const CyclesLeft left =
+      CyclesBeforeResets(ctx_.params, ctx_.flags.last_check_ok, fail_counter_, modem_reset_counter_);
+  ctx_.metrics->next_check_tick.store(std::max(ctx_.clock.NowMs(), next_check_), r);
+  ctx_.metrics->modem_reset_in_cycles.store(left.modem, r);
+  ctx_.metrics->computer_reset_in_cycles.store(left.computer, r);
+  if (platform::WakeEvent* w = ctx_.flags.supervisor_wake.load()) w->Signal();
 }
 
 std::optional<bool> TOSMonitorThread::ProbeAddresses(std::vector<std::string>& reasons) {

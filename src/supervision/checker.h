@@ -76,6 +76,9 @@ class TOSMonitorThread final : public platform::WorkerThread {
 
  private:
   void RunCheckCycle();
+  // The next cycle's time and the cycles left before each reset, for the
+  // status record; wakes the supervisor, which writes it.
+  void PublishOutlook();
   platform::Tick NextAfterSeconds(std::int64_t period_s);
   // The longest a cycle and a program-control step take while the system's
   // calls return: the bound of this thread's promise to make progress.

@@ -24,7 +24,30 @@ std::optional<std::int64_t> ParseSeconds(std::string_view text) {
 }  // namespace
 
 ResetHistory::ResetHistory(platform::StateStore& store, std::function<std::int64_t()> utc_now)
-    : store_(store), utc_now_(std::move(utc_now)) {}
+    : store_(store), utc_now_(std::move(utc_now)) {
+  std::optional<ResetRecord> last;
+  if (const auto time = ParseSeconds(store_.Get(kLastTime).value_or(""))) {
+    last = ResetRecord{*time, store_.Get(kLastReason).value_or("")};
+  }
+  Publish(LoadTimes(), std::move(last));
+}
+
+void ResetHistory::Publish(std::vector<std::int64_t> times, std::optional<ResetRecord> last) {
+  std::lock_guard lock(published_mutex_);
+  published_times_ = std::move(times);
+  if (last) published_last_ = std::move(last);
+}
+
+ResetSummary ResetHistory::Summary(std::int64_t utc_now) const {
+  std::lock_guard lock(published_mutex_);
+  ResetSummary s;
+  // Counted as CountLastDay counts: a time after now counts as now.
+  for (const std::int64_t t : published_times_) {
+    if (utc_now - std::min(t, utc_now) < kResetWindowSeconds) ++s.last_day;
+  }
+  s.last = published_last_;
+  return s;
+}
 
 std::vector<std::int64_t> ResetHistory::LoadTimes() {
   std::vector<std::int64_t> times;
@@ -67,6 +90,7 @@ int ResetHistory::CountLastDay() {
   }
   // A failed trim is retried by the next count or record.
   if (changed) (void)StoreTimes(kept);
+  Publish(kept, std::nullopt);
   return static_cast<int>(kept.size());
 }
 
@@ -84,6 +108,7 @@ std::optional<std::string> ResetHistory::Record(const std::string& reason) {
     auto failed = Store(name, value);
     if (!failure) failure = std::move(failed);
   }
+  Publish(std::move(times), ResetRecord{now, reason});
   return failure;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,8 +19,15 @@ struct ResetRecord {
   bool operator==(const ResetRecord&) const = default;
 };
 
+// What the status record shows of the history.
+struct ResetSummary {
+  int last_day = 0;
+  std::optional<ResetRecord> last;
+};
+
 // Used by the checker (count, record) and, at start, by the supervisor
-// (the report); never at the same time.
+// (the report); never at the same time. Summary() may be called from any
+// thread at any time.
 class ResetHistory {
  public:
   // `utc_now` is the wall clock in seconds.
@@ -37,8 +45,13 @@ class ResetHistory {
   [[nodiscard]] std::optional<std::string> Record(const std::string& reason);
   // The last computer reset, once: the first call after Record gives it.
   std::optional<ResetRecord> TakeUnreported();
+  // The resets of the 24 h before `utc_now` and the last one, as last loaded
+  // or recorded; never reads the store.
+  ResetSummary Summary(std::int64_t utc_now) const;
 
  private:
+  void Publish(std::vector<std::int64_t> times, std::optional<ResetRecord> last);
+
   std::vector<std::int64_t> LoadTimes();
   // Nothing when stored, else why not.
   std::optional<std::string> StoreTimes(const std::vector<std::int64_t>& times);
@@ -46,6 +59,10 @@ class ResetHistory {
 
   platform::StateStore& store_;
   std::function<std::int64_t()> utc_now_;
+  // A copy of the stored times and last reset for Summary().
+  mutable std::mutex published_mutex_;
+  std::vector<std::int64_t> published_times_;
+  std::optional<ResetRecord> published_last_;
 };
 
 inline constexpr std::int64_t kResetWindowSeconds = 24 * 60 * 60;

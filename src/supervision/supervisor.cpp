@@ -58,6 +58,7 @@ void TSupervisorThread::Execute() {
     WaitForWork();
   }
   seams_.publish_metrics(true);
+  seams_.publish_status(true);
   ctx_.log.WakeOnLoss(nullptr);
   ctx_.flags.supervisor_wake.store(nullptr);
 }
@@ -69,6 +70,7 @@ void TSupervisorThread::RunPeriodicDuties() {
     next_feed_ = platform::DeadlineAfter(now, seams_.host_watchdog_period_ms);
   }
   next_metrics_ = seams_.publish_metrics(false);
+  next_status_ = seams_.publish_status(false);
 }
 
 void TSupervisorThread::FeedHostWatchdog(platform::Tick now) {
@@ -87,6 +89,7 @@ platform::Tick TSupervisorThread::NextDutyBefore(platform::Tick limit) const {
   platform::Tick next = limit;
   if (seams_.host_watchdog_period_ms > 0) next = std::min(next, next_feed_);
   if (next_metrics_) next = std::min(next, *next_metrics_);
+  if (next_status_) next = std::min(next, *next_status_);
   return next;
 }
 

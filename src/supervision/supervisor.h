@@ -35,6 +35,12 @@ struct SupervisorSeams {
   std::function<std::optional<platform::Tick>(bool stopping)> publish_metrics = [](bool) {
     return std::optional<platform::Tick>();
   };
+  // Keep the status record up to date, as publish_metrics does the metrics:
+  // at every wake-up, giving the time the next refresh is due, and once
+  // with `stopping` set when this thread ends.
+  std::function<std::optional<platform::Tick>(bool stopping)> publish_status = [](bool) {
+    return std::optional<platform::Tick>();
+  };
   // The line about the last computer reset, once after it (logged after
   // "Service started"); nothing otherwise.
   std::function<std::optional<std::string>()> previous_reset_report = [] { return std::nullopt; };
@@ -96,6 +102,7 @@ class TSupervisorThread final : public platform::WorkerThread {
   platform::Tick next_load_line_ = 0;
   platform::Tick next_feed_ = 0;
   std::optional<platform::Tick> next_metrics_;
+  std::optional<platform::Tick> next_status_;
   // Written by this thread only.
   bool control_started_ = false;
   bool checker_start_failed_ = false;

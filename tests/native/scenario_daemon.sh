@@ -5,7 +5,9 @@
 # ignored, SIGTERM stops it with the timer stop, and a broken configuration
 # file is a start failure that names the file and line, as is one that others
 # could change. Links planted where it writes (the unit, the metrics file's
-# temporary) are never written through.
+# temporary) are never written through. -STATUS reads the status record:
+# 0 while healthy, 1 with failing checks (and the cycles left before the
+# modem reset), 3 after the stop and for a record left by a run that died.
 # Args: <daemon> <device simulator> <work dir>
 set -euo pipefail
 DAEMON=$(realpath "$1")
@@ -16,6 +18,20 @@ TAG=daemon
 source "$HERE/lib.sh"
 rm -rf "$WORK"
 mkdir -p "$WORK"
+# The state and the status record stay in the work folder.
+export QOV_STATE_DIR=$WORK/state
+
+# Runs -STATUS until it exits $1 (up to 10 s: the record follows a change
+# within moments); its text is left in $WORK/status.out.
+wait_status() {
+  local want=$1 rc i
+  for ((i = 0; i < 100; i++)); do
+    rc=0; "$DAEMON" -STATUS >"$WORK/status.out" 2>&1 || rc=$?
+    [ "$rc" = "$want" ] && return 0
+    sleep 0.1
+  done
+  fail "-STATUS exit $rc, not $want: $(cat "$WORK/status.out")"
+}
 
 # 1. The systemd unit: never written through a link planted at its name, and
 # readable by all whatever the umask.
@@ -92,6 +108,8 @@ write_config "$WORK/qov.reg" \
 grep -q '^Usage: ' "$WORK/help.out" && grep -q -- '--config FILE' "$WORK/help.out" || fail "--help: $(cat "$WORK/help.out")"
 "$DAEMON" --version >"$WORK/version.out" 2>&1 || fail "--version exit $?"
 grep -qE '^QOV Lumo Service [0-9]+(\.[0-9]+){3}$' "$WORK/version.out" || fail "--version: $(cat "$WORK/version.out")"
+wait_status 3
+grep -qx 'QOV Lumo service: not running (no status record)' "$WORK/status.out" || fail "no record: $(cat "$WORK/status.out")"
 rc=0; "$DAEMON" --frobnicate --config "$WORK/qov.reg" >"$WORK/unknown.out" 2>"$WORK/unknown.err" || rc=$?
 [ "$rc" = 2 ] && [ ! -s "$WORK/unknown.out" ] && grep -q '^Usage: ' "$WORK/unknown.err" || fail "unknown word: exit $rc"
 [ -z "$(frames)" ] && [ ! -e "$WORK/qov.log" ] || fail "a switch reached the board or the log: $(frames)"
@@ -107,6 +125,14 @@ grep -q '/libcurl\.so' "/proc/$DAEMON_PID/maps" || fail "an HTTP check ran witho
 grep -qx 'READY=1|STATUS=Running' "$WORK/notify.log" || fail "no READY: $(cat "$WORK/notify.log")"
 for _ in $(seq 50); do [ "$(grep -cx 'WATCHDOG=1' "$WORK/notify.log")" -ge 2 ] && break; sleep 0.1; done
 [ "$(grep -cx 'WATCHDOG=1' "$WORK/notify.log")" -ge 2 ] || fail "systemd's watchdog was not fed"
+wait_status 0
+head -n 1 "$WORK/status.out" | grep -qE '^QOV Lumo service: running since .+; board running; checks passing$' &&
+  grep -qF "Board: port $PTY, running, last acknowledgement " "$WORK/status.out" &&
+  grep -qE "^Service: running since .*, process $DAEMON_PID, record written [0-9]+ s ago$" "$WORK/status.out" ||
+  fail "healthy status: $(cat "$WORK/status.out")"
+[ "$(stat -c %a "$QOV_STATE_DIR/status")" = 644 ] || fail "status record mode $(stat -c %a "$QOV_STATE_DIR/status")"
+grep -q '^STATUS=QOV Lumo service: running since .*; board running; checks passing$' "$WORK/notify.log" ||
+  fail "no STATUS= line: $(cat "$WORK/notify.log")"
 
 for _ in $(seq 50); do [ -f "$WORK/qov.prom" ] && break; sleep 0.1; done
 grep -qx "qov_up 1" "$WORK/qov.prom" || fail "no metrics file"
@@ -136,6 +162,16 @@ wait_log "modem reset ok" 30
 ! grep -q '/libcurl\.so' "/proc/$DAEMON_PID/maps" || fail "libcurl mapped with ICMP checks only"
 for _ in $(seq 30); do [[ "$(frames)" =~ \ 2\  ]] && break; sleep 0.1; done
 [[ "$(frames)" =~ \ 2\  ]] || fail "no modem-reset frame: $(frames)"
+# Every cycle fails: degraded, with the cycles left before the next modem
+# reset (check_fail_loop_count 1: two after a reset) and no computer reset.
+wait_status 1
+head -n 1 "$WORK/status.out" |
+  grep -qE '^QOV Lumo service: running since .+; board running; checks failing \([0-9]+ cycles?\), modem reset in [12] cycles?$' &&
+  grep -qE '^Checks: last cycle failed .+ \([0-9]+ s ago\), [0-9]+ cycles? failed in a row, next cycle due ' "$WORK/status.out" &&
+  grep -qE '^Escalation: modem reset in [12] cycles?, computer reset disabled$' "$WORK/status.out" ||
+  fail "failing status: $(cat "$WORK/status.out")"
+grep -q '^STATUS=QOV Lumo service: running since .*; checks failing ([0-9]* cycles\?), modem reset in' "$WORK/notify.log" ||
+  fail "no failing STATUS= line: $(cat "$WORK/notify.log")"
 
 # Stop signals in a burst make one stop.
 t0=$(date +%s%N)
@@ -152,4 +188,11 @@ say "stopped $(((t1 - t0) / 1000000)) ms after SIGTERM; frames: $(frames)"
 grep -qxF "QOV timer stop ok" <(messages) || fail "no timer stop"
 [[ "$(frames)" =~ 4\ $ ]] || fail "the timer stop was not the last frame: $(frames)"
 grep -q '^STOPPING=1|STATUS=Stopping|EXTEND_TIMEOUT_USEC=' "$WORK/notify.log" || fail "no STOPPING: $(cat "$WORK/notify.log")"
+wait_status 3
+grep -qE '^QOV Lumo service: not running \(stopped at .+\)$' "$WORK/status.out" || fail "stopped: $(cat "$WORK/status.out")"
+# A record left "running" by a run that died names a process that has ended.
+sed -i "s/^state=.*/state=running/; s/^written=.*/written=$(date +%s)/" "$QOV_STATE_DIR/status"
+wait_status 3
+grep -qx "QOV Lumo service: not running (the process $DAEMON_PID that wrote the status record has ended)" "$WORK/status.out" ||
+  fail "dead run: $(cat "$WORK/status.out")"
 say "PASS"

@@ -42,6 +42,34 @@ std::set<std::string> Entries(const std::string& folder) {
   return names;
 }
 
+// The status record is a file of its own beside the state, readable by
+// operators who are not root, replaced whole (a link planted at its name
+// is replaced, never written through), and never touches the state.
+TEST(FileStateStoreTest, TheStatusRecordIsAFileOfItsOwnReadableByAll) {
+  test::TempDir dir;
+  const std::string folder = dir.File("lib/qov_lumo");
+  auto store = FileStateStore(folder);
+  EXPECT_EQ(store->ReadStatus(), std::nullopt);
+  ASSERT_TRUE(store->Set("last_reset_time", "1800000000"));
+  std::ofstream(dir.File("victim")) << "victim";
+  std::filesystem::create_symlink(dir.File("victim"), folder + "/status");
+  const mode_t old_umask = ::umask(077);
+  const auto failure = store->PublishStatus("state=running\npid=1\n");
+  ::umask(old_umask);
+  EXPECT_EQ(failure, std::nullopt);
+  EXPECT_EQ(store->ReadStatus(), std::optional<std::string>("state=running\npid=1\n"));
+  EXPECT_EQ(FileStateStore(folder)->ReadStatus(), std::optional<std::string>("state=running\npid=1\n"));
+  struct stat st{};
+  ASSERT_EQ(::lstat((folder + "/status").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
+  EXPECT_EQ(Entries(folder), (std::set<std::string>{"state", "status"}));
+  std::ifstream victim(dir.File("victim"));
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(victim), {}), "victim");
+  EXPECT_EQ(store->Get("last_reset_time"), std::optional<std::string>("1800000000"));
+  EXPECT_EQ(store->Get("status"), std::nullopt);
+}
+
 TEST(FileStateStoreTest, WritesLeaveOnlyTheStateFileReadableByRootAloneWhateverTheUmask) {
   test::TempDir dir;
   const mode_t old_umask = ::umask(0);

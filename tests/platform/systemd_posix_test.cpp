@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <string>
 
 #include "platform/posix_fd.h"
+#include "platform/status_host.h"
 #include "platform/systemd_library_posix.h"
 #include "platform/systemd_notify_posix.h"
 #include "support/temp_dir.h"
@@ -87,6 +89,34 @@ TEST(SystemdNotifyTest, StateReachesAPathOrAnAbstractSocket) {
     EXPECT_TRUE(platform::NotifySystemd("READY=1\nSTATUS=Running")) << name;
     EXPECT_EQ(Received(listener), "READY=1\nSTATUS=Running") << name;
   }
+}
+
+// The status record's first line is what `systemctl status` shows.
+TEST(SystemdNotifyTest, TheStatusLineReachesTheNotifySocket) {
+  test::TempDir dir;
+  const UniqueFd listener = BoundListener(dir.File("notify.sock"));
+  ASSERT_TRUE(listener);
+  ScopedEnv socket("NOTIFY_SOCKET", dir.File("notify.sock"));
+  platform::AnnounceStatusLine("QOV Lumo service: running since then; board running; checks passing");
+  EXPECT_EQ(Received(listener), "STATUS=QOV Lumo service: running since then; board running; checks passing");
+}
+
+// A record names the process that wrote it; one that ended, waited for or
+// not yet, no longer runs.
+TEST(StatusHostTest, ProcessRunsUntilItEnds) {
+  EXPECT_TRUE(platform::ProcessRuns(platform::CurrentProcessId()));
+  EXPECT_FALSE(platform::ProcessRuns(0));
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) ::_exit(0);
+  // Ended but not waited for (WNOWAIT leaves it so): a zombie, which kill(0) still finds.
+  siginfo_t info{};
+  ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT), 0);
+  EXPECT_FALSE(platform::ProcessRuns(static_cast<std::uint32_t>(child)));
+  ASSERT_EQ(::kill(child, 0), 0) << "still a zombie";
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_FALSE(platform::ProcessRuns(static_cast<std::uint32_t>(child)));
 }
 
 TEST(SystemdNotifyTest, NoUsableSocketIsANoOp) {

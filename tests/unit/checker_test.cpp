@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <map>
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -38,6 +41,7 @@ class CheckerTest : public ::testing::Test {
       if (control.modem_reset_request.exchange(false)) modem_resets.push_back(Cycles());
       if (control.pc_reset_request.exchange(false)) pc_resets.push_back(Cycles());
       if (now >= end) checker.RequestTerminate();
+      if (after_sleep) after_sleep();
     });
     checker.RunHere();
     clock.OnSleep(nullptr);
@@ -65,6 +69,8 @@ class CheckerTest : public ::testing::Test {
   config::Events* events = nullptr;
   metrics::Metrics* metrics = nullptr;
   std::vector<Tick> program_steps;
+  // Called after the reset requests are taken at every sleep.
+  std::function<void()> after_sleep;
   std::vector<int> modem_resets;
   std::vector<int> pc_resets;
 };
@@ -472,6 +478,70 @@ TEST_F(CheckerTest, SuccessDoesNotResetFailCounterButNextFailureDoes) {
   // Failure 11 after the success (cycle 21) is the first escalation.
   ASSERT_FALSE(modem_resets.empty());
   EXPECT_EQ(modem_resets[0], 21);
+}
+
+// After every cycle the checker publishes how many failed cycles remain
+// before each reset: when that many fail in a row, the reset comes in
+// exactly the last of them, never sooner.
+TEST_F(CheckerTest, PublishedCyclesLeftAreWhenTheResetsCome) {
+  struct Case {
+    bool modem, comp;
+    std::int32_t loop, before_comp;
+  };
+  const Case cases[] = {
+      {true, false, 10, 2}, {true, true, 3, 2}, {false, true, 4, 2},
+      {true, true, 0, 0},   {true, true, 2, -1}, {false, false, 3, 2},
+  };
+  // Cycles 10 and 25 pass, all others fail.
+  const auto passes = [](int cycle) { return cycle == 10 || cycle == 25; };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "modem " << c.modem << " comp " << c.comp << " loop " << c.loop
+                                      << " before_comp " << c.before_comp);
+    params.reset_modem = c.modem;
+    params.reset_comp = c.comp;
+    params.check_fail_loop_count = c.loop;
+    params.check_fail_loop_count_before_reset_comp = c.before_comp;
+    params.check_ok_period_s = params.check_fail_period_s = 1;
+    flags.last_check_ok = true;
+    log.Clear();
+    modem_resets.clear();
+    pc_resets.clear();
+    metrics::Metrics m;
+    metrics = &m;
+    int probed = 0;
+    probes.decide = [&](const test::FakeProbes::Call&) { return passes(++probed); };
+    // Cycle number -> cycles left, as published after it (0: at the start).
+    std::map<int, std::pair<std::int32_t, std::int32_t>> published;
+    after_sleep = [&] {
+      published.try_emplace(Cycles(), m.modem_reset_in_cycles.load(), m.computer_reset_in_cycles.load());
+    };
+    RunFor(40'000);
+    after_sleep = nullptr;
+    const int last = Cycles();
+    ASSERT_GE(last, 35);
+    const auto check = [&](int after, std::int32_t left, const std::vector<int>& resets, bool enabled,
+                           const char* what) {
+      const auto next = std::upper_bound(resets.begin(), resets.end(), after);
+      if (!enabled) {
+        EXPECT_EQ(left, metrics::Metrics::kNoReset) << what << " after cycle " << after;
+        EXPECT_TRUE(resets.empty()) << what;
+        return;
+      }
+      ASSERT_GE(left, 1) << what << " after cycle " << after;
+      const int due = after + left;
+      bool all_fail = due <= last;
+      for (int k = after + 1; k <= due && all_fail; ++k) all_fail = !passes(k);
+      if (!all_fail) return;  // a pass in between starts the count again
+      ASSERT_NE(next, resets.end()) << what << " after cycle " << after << " due at " << due;
+      EXPECT_EQ(*next, due) << what << " after cycle " << after;
+    };
+    for (const auto& [after, left] : published) {
+      check(after, left.first, modem_resets, c.modem, "modem");
+      check(after, left.second, pc_resets, c.comp, "computer");
+    }
+    ASSERT_FALSE(published.empty());
+    EXPECT_GE(published.size(), static_cast<std::size_t>(last)) << "published after every cycle";
+  }
 }
 
 TEST_F(CheckerTest, EscalationWithoutControlThreadIsHarmless) {

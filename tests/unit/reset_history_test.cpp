@@ -63,6 +63,27 @@ TEST_F(ResetHistoryTest, TheLastResetIsReportedOnceAtTheNextStart) {
   EXPECT_EQ(Restarted().CountLastDay(), 1) << "the guard's count is not touched by the report";
 }
 
+// The status record's view: what the last run stored, then each record and
+// trim as it happens, counted over the day before the moment asked about.
+TEST_F(ResetHistoryTest, TheSummaryFollowsTheStoreWithoutReadingIt) {
+  EXPECT_EQ(Restarted().Summary(now).last_day, 0);
+  EXPECT_FALSE(Restarted().Summary(now).last);
+  EXPECT_EQ(Restarted().Record("first"), std::nullopt);
+  now += kHour;
+  ResetHistory history = Restarted();
+  ResetSummary s = history.Summary(now);
+  EXPECT_EQ(s.last_day, 1) << "loaded at the start";
+  EXPECT_EQ(s.last, (ResetRecord{kStart, "first"}));
+  EXPECT_EQ(history.Record("second"), std::nullopt);
+  s = history.Summary(now);
+  EXPECT_EQ(s.last_day, 2);
+  EXPECT_EQ(s.last, (ResetRecord{kStart + kHour, "second"}));
+  EXPECT_EQ(history.Summary(kStart + kDay).last_day, 1) << "the first has left the window";
+  EXPECT_EQ(history.Summary(kStart - kDay).last_day, 2) << "a clock set back counts them as now";
+  store->Set("reset_comp_times", "");  // only the history's own writes are seen
+  EXPECT_EQ(history.Summary(now).last_day, 2);
+}
+
 TEST_F(ResetHistoryTest, DamagedStateCountsOnlyWhatItCanRead) {
   store->Set("reset_comp_times", "x," + std::to_string(kStart) + ",,-,99999999999999999999999");
   store->Set("last_reset_reported", "0");

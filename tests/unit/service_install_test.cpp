@@ -202,6 +202,7 @@ TEST(ProgramSwitchesTest, HelpVersionAndUnknownWordsOnBothRules) {
       {{"--help"}, false, 0, "Information", "-INSTALL"},
       {{"-h"}, false, 0, "Information", "Exit codes"},
       {{"/?"}, true, 0, "Information", "-CHECK"},
+      {{"-?"}, false, 0, "Information", "-STATUS       show how the running service is (exit 0 healthy, 1 degraded,"},
       {{"-HELP"}, true, 0, "Information", "Log file: "},
       {{"-install", "--Version"}, true, 0, "Information", "QOV Lumo Service 1."},
       {{"--version"}, false, 0, "Information", "QOV Lumo Service 1."},
@@ -213,6 +214,7 @@ TEST(ProgramSwitchesTest, HelpVersionAndUnknownWordsOnBothRules) {
       {{"-INSTALL", "-SILENT"}, false, std::nullopt, nullptr, ""},
       {{"/uninstall"}, false, std::nullopt, nullptr, ""},
       {{"--config", "/etc/x.reg", "-check"}, false, std::nullopt, nullptr, ""},
+      {{"/Status"}, false, std::nullopt, nullptr, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args) + (c.unknown_words_run ? " (run)" : " (refuse)"));

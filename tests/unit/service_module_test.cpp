@@ -11,8 +11,10 @@
 #include <stdexcept>
 #include <thread>
 
+#include "metrics/status_record.h"
 #include "platform/leavable_call.h"
 #include "platform/memory_registry.h"
+#include "platform/status_host.h"
 #include "service/qov_lumo_service.h"
 #include "service/stop_sequence.h"
 #include "support/fake_clock.h"
@@ -217,6 +219,14 @@ TEST_F(RunningModuleTest, StopAfterStartTakesEveryThreadDownAndLogsStoppedLast) 
   EXPECT_EQ(rt->port, nullptr);
   EXPECT_EQ(rt->supervisor, nullptr);
   EXPECT_THAT(LastLine(log_path), ::testing::EndsWith(" - Service stopped"));
+  // The status record, in the run's state store, tells -STATUS the run ended.
+  const auto text = state->ReadStatus();
+  ASSERT_TRUE(text);
+  const auto record = metrics::ParseStatus(*text);
+  ASSERT_TRUE(record) << *text;
+  EXPECT_FALSE(record->running);
+  EXPECT_EQ(record->pid, platform::CurrentProcessId());
+  EXPECT_EQ(record->port, rt->params.qov_com_port);
 
   // A second stop of the same run frees nothing twice and writes nothing.
   stopped = false;

@@ -128,6 +128,32 @@ TEST_F(SupervisorTest, HostWatchdogIsFedOncePerItsPeriodThroughTheDelayAndAfter)
   for (std::size_t i = 1; i < feeds.size(); ++i) EXPECT_EQ(feeds[i] - feeds[i - 1], 1500) << i;
 }
 
+// The status record is refreshed when its writer says, through the
+// start-up delay and after it, and marked stopped once at the end.
+TEST_F(SupervisorTest, StatusIsPublishedWhenDueThroughTheDelayAndOnceStopped) {
+  Dword("wait_time_after_start_s", 60);
+  std::vector<std::pair<platform::Tick, bool>> calls;
+  platform::Tick next = 0;
+  seams_.publish_status = [&](bool stopping) -> std::optional<platform::Tick> {
+    calls.emplace_back(clock_.NowMs(), stopping);
+    if (stopping) return std::nullopt;
+    if (clock_.NowMs() >= next) next = clock_.NowMs() + 5000;
+    return next;
+  };
+  RunUntil(5000 + 100'000);
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.front().first, 5000);
+  EXPECT_EQ(calls.back(), std::make_pair(end_, true));
+  std::vector<platform::Tick> due;
+  for (std::size_t i = 0; i + 1 < calls.size(); ++i) {
+    EXPECT_FALSE(calls[i].second);
+    if (calls[i].first % 5000 == 0 && (due.empty() || due.back() != calls[i].first)) due.push_back(calls[i].first);
+  }
+  // 5 s apart from the start to the end, the delay's 60 s included.
+  ASSERT_GE(due.size(), 20u);
+  for (std::size_t i = 1; i < due.size(); ++i) EXPECT_EQ(due[i] - due[i - 1], 5000) << i;
+}
+
 TEST_F(SupervisorTest, TheLastComputerResetIsLoggedRightAfterServiceStarted) {
   seams_.previous_reset_report = [] { return std::optional<std::string>("Previous computer reset: then (why)"); };
   Text("reset_modem", "wrong type");
