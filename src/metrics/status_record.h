@@ -14,10 +14,12 @@
 
 namespace qov::metrics {
 
-// The running service rewrites its record at least this often; a record
-// older than kStatusStaleSeconds is not taken for a running service's.
-inline constexpr std::int64_t kStatusRefreshMs = 5000;
-inline constexpr std::int64_t kStatusStaleSeconds = 30;
+// The running service rewrites its record at every change of what it says
+// and at least this often (rarely: a site on an SD card or a registry hive
+// is not written to every few seconds for nothing); a record older than
+// kStatusStaleSeconds is not taken for a running service's.
+inline constexpr std::int64_t kStatusRefreshMs = 60'000;
+inline constexpr std::int64_t kStatusStaleSeconds = 180;
 
 // Times are Unix seconds, 0 for none.
 struct StatusRecord {

@@ -85,7 +85,8 @@ TEST(StatusVerdictTest, ExitCodeAndSummaryFollowTheRecordAndItsWriter) {
        since + "board running; checks failing (3 cycles), resets disabled"},
       {"written just in time", fresh_enough, true, kStatusHealthy, since + "board running; checks passing"},
       {"stale record", stale, true, kStatusNotRunning,
-       "QOV Lumo service: not running (status record not refreshed for 31 s)"},
+       "QOV Lumo service: not running (status record not refreshed for " + std::to_string(kStatusStaleSeconds + 1) +
+           " s)"},
       {"writer died", Healthy(), false, kStatusNotRunning,
        "QOV Lumo service: not running (the process 4242 that wrote the status record has ended)"},
       {"no record", std::nullopt, false, kStatusNotRunning, "QOV Lumo service: not running (no status record)"},
@@ -229,12 +230,14 @@ TEST_F(StatusWriterTest, WritesOnChangeAndEveryRefreshPeriod) {
   at(12'000 + kStatusRefreshMs);
   record.resets_last_day = 1;  // not in the first line, written all the same
   at(12'000 + kStatusRefreshMs + 1);
-  clock.Set(20'000);
-  w.WriteStopped(20'000);
+  const platform::Tick stop_at = 12'000 + kStatusRefreshMs + 3'000;
+  clock.Set(stop_at);
+  w.WriteStopped(stop_at);
 
   std::vector<platform::Tick> times;
   for (const auto& [at, text] : written) times.push_back(at);
-  ASSERT_EQ(times, (std::vector<platform::Tick>{10'000, 12'000, 17'000, 17'001, 20'000}));
+  ASSERT_EQ(times, (std::vector<platform::Tick>{10'000, 12'000, 12'000 + kStatusRefreshMs,
+                                                12'000 + kStatusRefreshMs + 1, stop_at}));
   EXPECT_EQ(ParseStatus(written[0].second)->failed_in_row, 0);
   EXPECT_EQ(ParseStatus(written[1].second)->failed_in_row, 1);
   EXPECT_TRUE(ParseStatus(written[3].second)->running);
