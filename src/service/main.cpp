@@ -16,6 +16,7 @@
 #include "service/qov_lumo_service.h"
 #include "service/service_application.h"
 #include "service/system_error.h"
+#include "service/test_command.h"
 
 namespace {
 
@@ -38,6 +39,10 @@ int main(int argc, char** argv) {
   if (const auto answered = qov::service::AnswerProgramSwitches(qov::platform::SystemServiceControl(),
                                                                 qov::platform::ProgramArguments(argc, argv))) {
     return *answered;
+  }
+  // "-TEST MODEM|COMPUTER" asks the running service; it needs no configuration.
+  if (qov::service::HasSwitch(qov::platform::ProgramArguments(argc, argv), "TEST")) {
+    return qov::service::RunSystemTestCommand(qov::platform::ProgramArguments(argc, argv));
   }
   if (!qov::platform::PrepareSystemRegistry(argc, argv)) return 1;
   // "-CHECK" reads the configuration as the service would and reports; it

@@ -16,10 +16,11 @@ namespace qov::service {
 supervision::SupervisorSeams MakeSupervisorSeams(Runtime& rt, std::shared_ptr<supervision::Probes> probes,
                                                  platform::ThreadStarter start_thread, platform::StateStore& state) {
   supervision::SupervisorSeams s;
-  s.make_control_thread = [&rt] {
+  s.make_control_thread = [&rt, &state] {
     device::DeviceContext ctx{rt.clock, rt.log, rt.params, *rt.port, rt.mailbox};
     ctx.events = &rt.events;
     ctx.metrics = &rt.metrics;
+    ctx.state = &state;
     return std::make_unique<device::TQOVControlThread>(std::move(ctx));
   };
   auto history = std::make_shared<supervision::ResetHistory>(state, platform::UtcNowSeconds);
