@@ -268,7 +268,7 @@ class PosixServiceControl final : public ServiceControl {
       if (ControlCallback cb = control_.load(std::memory_order_acquire)) cb(shutdown ? kShutdownControl : kStopControl);
     }
     service.join();
-    if (controls) ::unlink(ControlFifoPath().c_str());
+    RemoveControlFifo(controls);
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return 0;
   }

@@ -52,6 +52,13 @@ UniqueFd OpenControlFifo(std::string& why) {
   return fd;
 }
 
+void RemoveControlFifo(const UniqueFd& fifo) {
+  struct stat mine {}, named {};
+  const std::string path = ControlFifoPath();
+  if (!fifo || ::fstat(fifo.get(), &mine) != 0 || ::lstat(path.c_str(), &named) != 0) return;
+  if (mine.st_dev == named.st_dev && mine.st_ino == named.st_ino) ::unlink(path.c_str());
+}
+
 ControlSent SendUserControl(const std::string&, std::uint32_t code, std::string& why) {
   const std::string path = ControlFifoPath();
   // Without a reader (no daemon) the open fails with ENXIO instead of waiting.

@@ -15,5 +15,7 @@ std::string ControlFifoPath();
 // it never reports an end while no sender has it open); an empty fd with
 // `why` set when that fails.
 UniqueFd OpenControlFifo(std::string& why);
+// Removes the FIFO at the daemon's end, unless another daemon has made its own there since.
+void RemoveControlFifo(const UniqueFd& fifo);
 
 }  // namespace qov::platform
