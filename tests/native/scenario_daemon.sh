@@ -16,6 +16,8 @@ TAG=daemon
 source "$HERE/lib.sh"
 rm -rf "$WORK"
 mkdir -p "$WORK"
+# The daemon's state and control FIFO stay in the work folder.
+export QOV_STATE_DIR=$WORK/state
 
 # 1. The systemd unit: never written through a link planted at its name, and
 # readable by all whatever the umask.
