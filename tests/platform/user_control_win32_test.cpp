@@ -13,8 +13,9 @@ namespace {
 
 TEST(UserControlWin32Test, AsksForTheUserDefinedControlRightAlone) {
   EXPECT_EQ(UserControlAccess(), static_cast<std::uint32_t>(SERVICE_USER_DEFINED_CONTROL));
-  for (const DWORD other : {SERVICE_START, SERVICE_STOP, SERVICE_CHANGE_CONFIG, SERVICE_PAUSE_CONTINUE,
-                            static_cast<DWORD>(DELETE), static_cast<DWORD>(WRITE_DAC)}) {
+  const DWORD others[] = {SERVICE_START, SERVICE_STOP, SERVICE_CHANGE_CONFIG, SERVICE_PAUSE_CONTINUE,
+                          static_cast<DWORD>(DELETE), static_cast<DWORD>(WRITE_DAC)};
+  for (const DWORD other : others) {
     EXPECT_EQ(UserControlAccess() & other, 0u) << other;
   }
 }
