@@ -35,6 +35,16 @@ void TQOVControlThread::RequestComputerReset() {
   Wake();
 }
 
+void TQOVControlThread::RequestTestModemReset() {
+  test_modem_request.store(true);
+  Wake();
+}
+
+void TQOVControlThread::RequestTestComputerReset() {
+  test_pc_request.store(true);
+  Wake();
+}
+
 TQOVControlThread::~TQOVControlThread() {
   Join();
   // Freeing waits for the receive thread's end, which its terminate request
@@ -67,6 +77,7 @@ void TQOVControlThread::Execute() {
     if (!device_running_) {
       DropStaleRequest(modem_pending_);
       DropStaleRequest(pc_pending_);
+      DropTestRequests("board not running");
     }
     if (ctx_.metrics) ctx_.metrics->device_running.store(device_running_, std::memory_order_relaxed);
     WaitForWork();
@@ -86,6 +97,7 @@ void TQOVControlThread::Execute() {
   }
   DropAtStop(modem_pending_);
   DropAtStop(pc_pending_);
+  DropTestRequests("service stopping");
   if (ctx_.metrics) ctx_.metrics->device_running.store(device_running_, std::memory_order_relaxed);
   // The port stays open and the receive thread keeps running: the stop
   // handler takes them down after this thread.
@@ -105,7 +117,7 @@ void TQOVControlThread::WaitForWork() {
     return;
   }
   // A request whose wake-up an exchange of this pass took is served now.
-  if (modem_reset_request.load() || pc_reset_request.load()) {
+  if (modem_reset_request.load() || pc_reset_request.load() || test_modem_request.load() || test_pc_request.load()) {
     PromiseProgressBy(platform::DeadlineAfter(now, kLongestPassMs));
     return;
   }
@@ -164,11 +176,50 @@ void TQOVControlThread::ServeRunningDevice() {
   // Reset requests still go out in the pass whose life message failed, but
   // not once the stop is asked for.
   if (Terminated()) return;
-  if (modem_reset_request.exchange(false)) SendModemReset();
+  if (modem_reset_request.exchange(false)) SendModemReset(false);
   modem_pending_.waiting_since.reset();
   if (Terminated()) return;
-  if (pc_reset_request.exchange(false)) SendComputerReset();
+  if (pc_reset_request.exchange(false)) SendComputerReset(false);
   pc_pending_.waiting_since.reset();
+  ServeTestRequests();
+}
+
+void TQOVControlThread::ServeTestRequests() {
+  if (Terminated()) return;
+  if (test_modem_request.exchange(false)) {
+    ctx_.log.Write("modem reset requested by test");
+    config::Report(ctx_.events, config::EventId::kModemResetRequested, {"requested by test"});
+    RecordTest(TestKind::kModem, SendModemReset(true) ? TestResult::kOk : TestResult::kFail);
+  }
+  if (Terminated()) return;
+  if (test_pc_request.exchange(false)) {
+    ctx_.log.Write("reset pc requested by test");
+    config::Report(ctx_.events, config::EventId::kComputerResetRequested, {"requested by test"});
+    const TestResult result = SendComputerReset(true);
+    RecordTest(TestKind::kComputer, result, result == TestResult::kDropped ? "service stopping" : "");
+  }
+}
+
+void TQOVControlThread::DropTestRequests(const char* why) {
+  if (test_modem_request.exchange(false)) {
+    ctx_.log.Write("modem reset requested by test");
+    ctx_.log.Write(std::string("modem reset dropped: ") + why);
+    RecordTest(TestKind::kModem, TestResult::kDropped, why);
+  }
+  if (test_pc_request.exchange(false)) {
+    ctx_.log.Write("reset pc requested by test");
+    ctx_.log.Write(std::string("reset pc dropped: ") + why);
+    RecordTest(TestKind::kComputer, TestResult::kDropped, why);
+  }
+}
+
+void TQOVControlThread::RecordTest(TestKind kind, TestResult result, const std::string& why) {
+  if (!ctx_.state) return;
+  // A rare, operator-made write: the command that asked waits for it.
+  if (const auto failure = RecordTestOutcome(*ctx_.state, kind, result, ctx_.utc_now(), why)) {
+    ctx_.log.Write("test outcome write fail: " + *failure);
+    metrics::Count(ctx_.metrics, &metrics::Metrics::state_write_failures);
+  }
 }
 
 bool TQOVControlThread::SkippedInDryRun(const char* skipped_text, metrics::Counter metrics::Metrics::*counter) {
@@ -179,31 +230,37 @@ bool TQOVControlThread::SkippedInDryRun(const char* skipped_text, metrics::Count
   return true;
 }
 
-void TQOVControlThread::SendModemReset() {
-  if (SkippedInDryRun("modem reset skipped (dry run)", &metrics::Metrics::modem_resets)) return;
+// An operator's test is an explicit request to prove the board: it goes
+// out even in a dry run, which holds back only the checker's escalations.
+bool TQOVControlThread::SendModemReset(bool test) {
+  if (!test && SkippedInDryRun("modem reset skipped (dry run)", &metrics::Metrics::modem_resets)) return true;
   if (link_.SendDeviceCommand(CMD_MODEM_RESET)) {
     ctx_.log.Write("modem reset ok");
     metrics::Count(ctx_.metrics, &metrics::Metrics::modem_resets);
-  } else {
-    ctx_.log.Write("modem reset fail");
+    return true;
   }
+  ctx_.log.Write("modem reset fail");
+  return false;
 }
 
-void TQOVControlThread::SendComputerReset() {
+TestResult TQOVControlThread::SendComputerReset(bool test) {
   // No second's wait either: it gives the log line time to reach the disk
   // before the machine goes down, which it does not here.
-  if (SkippedInDryRun("reset pc skipped (dry run)", &metrics::Metrics::computer_resets)) return;
+  if (!test && SkippedInDryRun("reset pc skipped (dry run)", &metrics::Metrics::computer_resets)) {
+    return TestResult::kOk;
+  }
   ctx_.log.Write("reset pc ok");
   WaitSeconds(1);
   if (Terminated()) {
     ctx_.log.Write("reset pc dropped: service stopping");
-    return;
+    return TestResult::kDropped;
   }
   if (link_.SendDeviceCommand(CMD_PC_RESET)) {
     metrics::Count(ctx_.metrics, &metrics::Metrics::computer_resets);
-  } else {
-    ctx_.log.Write("reset pc fail");
+    return TestResult::kOk;
   }
+  ctx_.log.Write("reset pc fail");
+  return TestResult::kFail;
 }
 
 void TQOVControlThread::DropStaleRequest(PendingRequest& request) {

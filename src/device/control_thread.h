@@ -18,8 +18,11 @@
 #include "device/link_protocol.h"
 #include "device/receive_thread.h"
 #include "device/reset_requests.h"
+#include "device/test_outcome.h"
 #include "metrics/metrics.h"
 #include "platform/clock.h"
+#include "platform/local_time.h"
+#include "platform/state_store.h"
 #include "platform/worker_thread.h"
 
 namespace qov::device {
@@ -39,6 +42,11 @@ struct DeviceContext {
   config::Events* events = nullptr;
   // Device state, life messages and acknowledgements are counted here; may be null.
   metrics::Metrics* metrics = nullptr;
+  // Where the outcome of an operator's test reset is kept for the command
+  // that asked; may be null (nothing is kept).
+  platform::StateStore* state = nullptr;
+  // The wall clock in seconds, for the outcome's time.
+  std::function<std::int64_t()> utc_now = platform::UtcNowSeconds;
 };
 
 class TQOVControlThread final : public platform::WorkerThread, public ResetRequests {
@@ -50,10 +58,19 @@ class TQOVControlThread final : public platform::WorkerThread, public ResetReque
   // The checker's requests: each sets its flag and wakes this thread.
   void RequestModemReset() override;
   void RequestComputerReset() override;
+  // An operator's test ("-TEST MODEM", "-TEST COMPUTER"), any thread: sent
+  // at once while the board runs, dropped at once while it does not, and
+  // the outcome recorded in the state. Never part of the checker's
+  // escalation nor of the reboot-loop guard's count.
+  void RequestTestModemReset();
+  void RequestTestComputerReset();
 
   // Set by the checker, taken and cleared by this thread while the device runs.
   std::atomic<bool> modem_reset_request{false};
   std::atomic<bool> pc_reset_request{false};
+  // Set by the service's control handler for an operator's test.
+  std::atomic<bool> test_modem_request{false};
+  std::atomic<bool> test_pc_request{false};
 
   // Written by this thread only; read by tests after the body has ended.
   bool device_running() const { return device_running_; }
@@ -82,8 +99,14 @@ class TQOVControlThread final : public platform::WorkerThread, public ResetReque
   // When the next life message is due, counted from now.
   platform::Tick NextLifeDeadline();
   void ServeRunningDevice();
-  void SendModemReset();
-  void SendComputerReset();
+  // True when the board acknowledged. `test`: an operator's test, which
+  // goes out even in a dry run.
+  bool SendModemReset(bool test);
+  TestResult SendComputerReset(bool test);
+  void ServeTestRequests();
+  // While the board is away or at the stop: test requests end at once, dropped for `why`.
+  void DropTestRequests(const char* why);
+  void RecordTest(TestKind kind, TestResult result, const std::string& why = "");
   // With reset_dry_run set, the one place a reset command is held back: logs
   // `skipped_text` instead, counts the reset as sent and returns true.
   bool SkippedInDryRun(const char* skipped_text, metrics::Counter metrics::Metrics::*counter);

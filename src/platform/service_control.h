@@ -173,6 +173,18 @@ class ServiceControl {
 
 ServiceControl& SystemServiceControl();
 
+// The service's own control codes: an operator's test reset of the modem or
+// the computer ("-TEST MODEM", "-TEST COMPUTER").
+inline constexpr std::uint32_t kTestModemControl = 200;
+inline constexpr std::uint32_t kTestComputerControl = 201;
+
+enum class ControlSent { kSent, kNotRunning, kRefused, kFailed };
+// Sends a user-defined control code (128..255) to the running service
+// `name`: ControlService on a handle opened with the user-defined-control
+// right (administrators only by default) on Windows, the daemon's root-only
+// control FIFO on Linux. `why` gets the system's text when not sent.
+ControlSent SendUserControl(const std::string& name, std::uint32_t code, std::string& why);
+
 // The arguments after the program name: on Windows the words of the
 // process command line (SplitCommandLine), elsewhere argv.
 std::vector<std::string> ProgramArguments(int argc, char** argv);

@@ -37,6 +37,7 @@
 #include "platform/systemd_notify_posix.h"
 #include "platform/systemd_unit.h"
 #include "platform/text.h"
+#include "platform/user_control_posix.h"
 
 extern char** environ;
 
@@ -211,7 +212,8 @@ bool SystemIsStopping() {
 
 class PosixServiceControl final : public ServiceControl {
  public:
-  explicit PosixServiceControl(std::function<bool()> system_stopping) : system_stopping_(std::move(system_stopping)) {}
+  PosixServiceControl(std::function<bool()> system_stopping, bool control_fifo)
+      : system_stopping_(std::move(system_stopping)), control_fifo_(control_fifo) {}
 
   std::unique_ptr<ScmConnection> OpenScm(std::uint32_t& error) override {
     struct stat st{};
@@ -236,18 +238,28 @@ class PosixServiceControl final : public ServiceControl {
     // comes first; the service thread marks its end on an eventfd.
     const UniqueFd signals(signalfd(-1, &stop_signals, SFD_CLOEXEC));
     const UniqueFd ended(eventfd(0, EFD_CLOEXEC));
+    // The service's own control codes ("-TEST"): a daemon without its FIFO
+    // still runs, it only cannot be asked for a test.
+    std::string fifo_error;
+    const UniqueFd controls = control_fifo_ ? OpenControlFifo(fifo_error) : UniqueFd();
+    if (control_fifo_ && !controls) {
+      std::fprintf(stderr, "%s: no control FIFO: %s\n", names.front().c_str(), fifo_error.c_str());
+      std::fflush(stderr);
+    }
     std::thread service([&] {
       entry({names.front()});
       const std::uint64_t one = 1;
       (void)!::write(ended.get(), &one, sizeof one);
     });
     for (;;) {
-      pollfd fds[2] = {{signals.get(), POLLIN, 0}, {ended.get(), POLLIN, 0}};
-      if (::poll(fds, 2, -1) < 0) {
+      // A negative descriptor (no FIFO) is skipped by poll.
+      pollfd fds[3] = {{signals.get(), POLLIN, 0}, {ended.get(), POLLIN, 0}, {controls.get(), POLLIN, 0}};
+      if (::poll(fds, 3, -1) < 0) {
         if (errno == EINTR) continue;
         break;  // nothing left to wait on: the join below waits for the end
       }
       if (fds[1].revents & POLLIN) break;
+      if (fds[2].revents & POLLIN) PassUserControls(controls.get());
       signalfd_siginfo info{};
       if (!(fds[0].revents & POLLIN) || ::read(signals.get(), &info, sizeof info) != sizeof info) continue;
       // At a system shutdown or reboot the board's timer keeps running, as
@@ -256,8 +268,19 @@ class PosixServiceControl final : public ServiceControl {
       if (ControlCallback cb = control_.load(std::memory_order_acquire)) cb(shutdown ? kShutdownControl : kStopControl);
     }
     service.join();
+    RemoveControlFifo(controls);
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return 0;
+  }
+
+  // Each byte waiting in the FIFO is one code; only user-defined ones pass.
+  void PassUserControls(int fd) {
+    unsigned char bytes[64];
+    const ssize_t n = ::read(fd, bytes, sizeof bytes);
+    ControlCallback cb = control_.load(std::memory_order_acquire);
+    for (ssize_t i = 0; i < n && cb; ++i) {
+      if (bytes[i] >= 128) cb(bytes[i]);
+    }
   }
 
   bool RegisterControlHandler(const std::string&, ControlCallback callback, std::uint32_t&) override {
@@ -314,17 +337,18 @@ class PosixServiceControl final : public ServiceControl {
  private:
   std::atomic<ControlCallback> control_{nullptr};
   const std::function<bool()> system_stopping_;
+  const bool control_fifo_;
 };
 
 }  // namespace
 
 ServiceControl& SystemServiceControl() {
-  static PosixServiceControl control(SystemIsStopping);
+  static PosixServiceControl control(SystemIsStopping, true);
   return control;
 }
 
-std::unique_ptr<ServiceControl> MakeDaemonServiceControl(std::function<bool()> system_stopping) {
-  return std::make_unique<PosixServiceControl>(std::move(system_stopping));
+std::unique_ptr<ServiceControl> MakeDaemonServiceControl(std::function<bool()> system_stopping, bool control_fifo) {
+  return std::make_unique<PosixServiceControl>(std::move(system_stopping), control_fifo);
 }
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {

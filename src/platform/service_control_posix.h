@@ -11,6 +11,9 @@ namespace qov::platform {
 
 // `system_stopping` answers, at each SIGTERM, whether the whole system is
 // going down; SIGTERM is then the shutdown control, else the stop control.
-std::unique_ptr<ServiceControl> MakeDaemonServiceControl(std::function<bool()> system_stopping);
+// With `control_fifo` the dispatcher also takes the service's own codes from
+// the FIFO in the state folder (ControlFifoPath), as the system's daemon does.
+std::unique_ptr<ServiceControl> MakeDaemonServiceControl(std::function<bool()> system_stopping,
+                                                         bool control_fifo = false);
 
 }  // namespace qov::platform

@@ -19,6 +19,7 @@
 #include "service/service_application.h"
 #include "service/status_query.h"
 #include "service/system_error.h"
+#include "service/test_command.h"
 
 namespace {
 
@@ -52,6 +53,10 @@ int main(int argc, char** argv) {
   if (qov::service::HasSwitch(qov::platform::ProgramArguments(argc, argv), "STATUS")) {
     return qov::service::RunStatusQuery(qov::platform::SystemStateStore(), stdout,
                                         qov::service::StatusQueryFacts::System());
+  }
+  // "-TEST MODEM|COMPUTER" asks the running service; it needs no configuration.
+  if (qov::service::HasSwitch(qov::platform::ProgramArguments(argc, argv), "TEST")) {
+    return qov::service::RunSystemTestCommand(qov::platform::ProgramArguments(argc, argv));
   }
   if (!qov::platform::PrepareSystemRegistry(argc, argv)) return 1;
   // "-CHECK" reads the configuration as the service would and reports; it

@@ -46,12 +46,16 @@ std::string UsageText(const std::string& program_name) {
          "  -REPORT LOG [OUT.html | -]\n"
          "                what the log file (and its .1) shows happened, as one HTML\n"
          "                page (LOG.html by default) or as text (-)\n"
+         "  -TEST MODEM   ask the running service to reset the modem now (commissioning)\n"
+         "  -TEST COMPUTER  the same for the computer; asks for YES unless -SILENT\n"
          "  -HELP, -?     show this text\n"
          "  -VERSION      show the version\n" +
          platform::ConfigurationUsageText() +
          "Exit codes: 0 success; 1 a failed install or uninstall, an unreadable\n"
          "  configuration, or -CHECK with warnings only; 2 an unknown switch, or\n"
-         "  -CHECK with an error.\n"
+         "  -CHECK with an error. -TEST: 0 the board acknowledged, 1 it did not (or\n"
+         "  the request was dropped, refused or not confirmed), 2 a usage error,\n"
+         "  3 the service is not running.\n"
          "Log file: " + platform::DefaultLogFilePath() + " unless log_file_path is set.\n";
 }
 
@@ -72,6 +76,10 @@ std::optional<int> AnswerProgramSwitches(platform::ServiceControl& sc, const std
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--config") {
       ++i;  // its file name; the configuration's loader checks both
+      continue;
+    }
+    if (IsOneOf(SwitchWord(args[i]), {"TEST"})) {
+      ++i;  // what to reset; the test command checks it
       continue;
     }
     if (!IsOneOf(SwitchWord(args[i]), {"INSTALL", "UNINSTALL", "SILENT", "CHECK", "STATUS"})) {

@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "device/test_outcome.h"
+#include "platform/local_time.h"
 #include "service/runtime_wiring.h"
 #include "service/stop_sequence.h"
 #include "supervision/net_probes.h"
@@ -45,6 +47,7 @@ Tqov_lumo_service::Tqov_lumo_service(platform::ServiceControl& sc, platform::Clo
   settings.recovery = {{60'000, 60'000}, 24 * 60 * 60};
   SetOnStart([this](TService& s, bool& f) { ServiceStart(s, f); });
   SetOnStop([this](TService& s, bool& f) { ServiceStop(s, f); });
+  SetOnCustomControl([this](TService& s, std::uint32_t code) { ServiceCustomControl(s, code); });
   after_install = [this](TService& s) { ServiceAfterInstall(s); };
   after_uninstall = [this](TService& s) { ServiceAfterUninstall(s); };
 }
@@ -120,6 +123,29 @@ void Tqov_lumo_service::ServiceStop(TService& sender, bool& stopped) {
   rt.log.Write("Service stopped");
   // Closed, so that a thread left behind cannot write after the last line.
   rt.log.Close();
+}
+
+void Tqov_lumo_service::ServiceCustomControl(TService&, std::uint32_t code) {
+  if (code != platform::kTestModemControl && code != platform::kTestComputerControl) return;
+  const bool modem = code == platform::kTestModemControl;
+  device::TQOVControlThread* control =
+      runtime_ && !stop_ran_ && runtime_->supervisor ? runtime_->supervisor->ControlThread() : nullptr;
+  if (control) {
+    if (modem) {
+      control->RequestTestModemReset();
+    } else {
+      control->RequestTestComputerReset();
+    }
+    return;
+  }
+  // No control thread yet (the start-up is still loading) or any more: the
+  // command that asked learns at once that nothing was sent.
+  if (runtime_ && !stop_ran_) {
+    runtime_->log.Write(modem ? "modem reset requested by test" : "reset pc requested by test");
+    runtime_->log.Write(modem ? "modem reset dropped: board not running" : "reset pc dropped: board not running");
+  }
+  (void)device::RecordTestOutcome(state_, modem ? device::TestKind::kModem : device::TestKind::kComputer,
+                                  device::TestResult::kDropped, platform::UtcNowSeconds(), "board not running");
 }
 
 void Tqov_lumo_service::ServiceAfterInstall(TService&) {

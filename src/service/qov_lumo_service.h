@@ -33,6 +33,9 @@ class Tqov_lumo_service final : public TService {
   // The handlers, on the service thread (start, stop) or the main thread (hooks).
   void ServiceStart(TService& sender, bool& started);
   void ServiceStop(TService& sender, bool& stopped);
+  // An operator's test reset, handed to the control thread; dropped (and
+  // the outcome recorded) when there is none.
+  void ServiceCustomControl(TService& sender, std::uint32_t code);
   void ServiceAfterInstall(TService& sender);
   void ServiceAfterUninstall(TService& sender);
 

@@ -18,10 +18,11 @@ namespace qov::service {
 supervision::SupervisorSeams WireRun(Runtime& rt, std::shared_ptr<supervision::Probes> probes,
                                      platform::ThreadStarter start_thread, platform::StateStore& state) {
   auto history = std::make_shared<supervision::ResetHistory>(state, platform::UtcNowSeconds);
-  auto make_control = [&rt] {
+  auto make_control = [&rt, &state] {
     device::DeviceContext ctx{rt.clock, rt.log, rt.params, *rt.port, rt.mailbox};
     ctx.events = &rt.events;
     ctx.metrics = &rt.metrics;
+    ctx.state = &state;
     return std::make_unique<device::TQOVControlThread>(std::move(ctx));
   };
   auto make_checker = [&rt, probes, history](device::ResetRequests* control) {

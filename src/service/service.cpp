@@ -9,6 +9,9 @@ namespace qov::service {
 namespace {
 
 enum : std::uint32_t { kStop = 1, kPause = 2, kContinue = 3, kInterrogate = 4, kShutdown = 5 };
+// The range a service may define its own control codes in.
+constexpr std::uint32_t kFirstUserControl = 128;
+constexpr std::uint32_t kLastUserControl = 255;
 
 const char* ActionWord(std::uint32_t code) {
   switch (code) {
@@ -175,6 +178,10 @@ bool TService::HandleControl(std::uint32_t code) {
       terminated_ = true;
       return true;
     default:
+      // Codes the system defines and this service does not take change nothing.
+      if (code >= kFirstUserControl && code <= kLastUserControl && on_custom_ && !terminated_) {
+        on_custom_(*this, code);
+      }
       return true;
   }
 }

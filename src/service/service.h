@@ -20,6 +20,8 @@ class TService {
   // Handlers with an in/out flag, preset to true before the call.
   using FlagHandler = std::function<void(TService& sender, bool& flag)>;
   using Handler = std::function<void(TService& sender)>;
+  // A user-defined control code (128..255).
+  using CustomHandler = std::function<void(TService& sender, std::uint32_t code)>;
 
   TService(platform::ServiceControl& sc, std::string name);
   virtual ~TService();
@@ -35,6 +37,7 @@ class TService {
   void SetOnContinue(FlagHandler h);
   void SetOnShutdown(Handler h) { on_shutdown_ = std::move(h); }
   void SetOnExecute(Handler h) { on_execute_ = std::move(h); }
+  void SetOnCustomControl(CustomHandler h) { on_custom_ = std::move(h); }
   Handler before_install;
   Handler after_install;
   Handler before_uninstall;
@@ -78,6 +81,7 @@ class TService {
 
   FlagHandler on_start_, on_stop_, on_pause_, on_continue_;
   Handler on_shutdown_, on_execute_;
+  CustomHandler on_custom_;
 
   bool shared_process_ = false;
   std::vector<std::string> params_;

@@ -18,7 +18,7 @@ TAG=daemon
 source "$HERE/lib.sh"
 rm -rf "$WORK"
 mkdir -p "$WORK"
-# The state and the status record stay in the work folder.
+# The state, the status record and the control FIFO stay in the work folder.
 export QOV_STATE_DIR=$WORK/state
 
 # Runs -STATUS until it exits $1 (up to 10 s: the record follows a change

@@ -25,6 +25,7 @@ if [ "${QOV_JOURNAL_INSIDE:-}" != 1 ]; then
 fi
 
 mount -t tmpfs qov_run /run
+export QOV_STATE_DIR=$WORK/state  # the daemon's state and control FIFO
 mkdir -p /run/systemd/journal
 
 start_board

@@ -20,6 +20,7 @@ if [ -z "$EXPORTER" ] || [ -z "$PROM_PY" ]; then
 fi
 rm -rf "$WORK"
 mkdir -p "$WORK/textfile"
+export QOV_STATE_DIR=$WORK/state  # the daemon's state and control FIFO
 TAG=metrics
 source "$HERE/lib.sh"
 count() { messages | grep -cxF -- "$1" || true; }

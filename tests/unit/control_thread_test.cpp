@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "supervision/reset_history.h"
+#include "support/failing_state_store.h"
 #include "support/fake_clock.h"
 #include "support/fake_device.h"
 #include "support/fake_serial_port.h"
@@ -73,6 +75,21 @@ class ControlThreadTest : public ::testing::Test {
     return at;
   }
 
+  // A thread that stores test outcomes in `state_` and counts in `metrics_`.
+  void UseThreadWithState() {
+    DeviceContext ctx{clock_, log_, params_, *port_, mailbox_, [this](const std::string&) { return present_; },
+                      StartNothing()};
+    ctx.events = &events_;
+    ctx.metrics = &metrics_;
+    ctx.state = &state_;
+    ctx.utc_now = [] { return std::int64_t{1'765'300'000}; };
+    thread_ = std::make_unique<TQOVControlThread>(std::move(ctx));
+  }
+  std::optional<TestOutcome> StoredOutcome() {
+    const auto text = state_.Get(kTestOutcomeName);
+    return text ? ParseTestOutcome(*text) : std::nullopt;
+  }
+
   test::FakeClock clock_;
   test::RecordingLog log_{&clock_};
   config::TParamRec params_;
@@ -82,6 +99,8 @@ class ControlThreadTest : public ::testing::Test {
   std::unique_ptr<test::FakeDevice> device_;
   std::unique_ptr<TQOVControlThread> thread_;
   test::RecordingEvents events_;
+  metrics::Metrics metrics_;
+  test::FailingStateStore state_;
   bool present_ = true;
   int receivers_made_ = 0;
   Tick terminate_at_ = 0;
@@ -376,6 +395,111 @@ TEST_F(ControlThreadTest, TimerStopWithoutAcknowledgementIsLoggedAsFailure) {
   RunUntil([this](Tick) { return log_.Count("QOV timer init ok") == 1; });
   EXPECT_EQ(log_.Texts().back(), "QOV timer stop fail");
   EXPECT_TRUE(thread_->device_running());
+}
+
+// An operator's test while the board runs: the reset goes out at once, the
+// log says who asked, the metrics count it and the outcome is stored for the
+// command that asked; a dry run does not hold it back. It is none of the
+// checker's business: its request flags stay clear and the reboot-loop
+// guard's history is never written.
+TEST_F(ControlThreadTest, TestResetsReachTheBoardAndStoreTheirOutcome) {
+  struct Case {
+    const char* name;
+    bool computer;
+    bool dry_run;
+    bool board_acks;
+    Lines lines;
+    TestResult result;
+  };
+  const Case cases[] = {
+      {"modem", false, false, true, {"modem reset requested by test", "modem reset ok"}, TestResult::kOk},
+      {"modem in a dry run", false, true, true, {"modem reset requested by test", "modem reset ok"}, TestResult::kOk},
+      {"modem unacknowledged", false, false, false, {"modem reset requested by test", "modem reset fail"},
+       TestResult::kFail},
+      {"computer", true, false, true, {"reset pc requested by test", "reset pc ok"}, TestResult::kOk},
+      {"computer in a dry run", true, true, true, {"reset pc requested by test", "reset pc ok"}, TestResult::kOk},
+      {"computer unacknowledged", true, false, false, {"reset pc requested by test", "reset pc ok", "reset pc fail"},
+       TestResult::kFail},
+  };
+  std::uint64_t sequence = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    log_.Clear();
+    const std::size_t events_before = events_.Texts().size();
+    metrics_.modem_resets = 0;
+    metrics_.computer_resets = 0;
+    params_.life_beakon_period_ms = 600000;
+    params_.reset_dry_run = c.dry_run;
+    const std::uint8_t code = c.computer ? CMD_PC_RESET : CMD_MODEM_RESET;
+    device_->Answer(code, c.board_acks ? std::optional(test::FakeDevice::Ack()) : std::nullopt);
+    UseThreadWithState();
+    const std::size_t before = FrameTimes(code).size();
+    bool asked = false;
+    RunUntil([&](Tick) {
+      if (!asked && thread_->device_running()) {
+        asked = true;
+        c.computer ? thread_->RequestTestComputerReset() : thread_->RequestTestModemReset();
+      }
+      return StoredOutcome() && StoredOutcome()->sequence == sequence + 1;
+    });
+    ++sequence;
+    EXPECT_GE(FrameTimes(code).size(), before + 1) << "the board received the reset frame";
+    Lines texts = log_.Texts();
+    texts.erase(texts.begin(), texts.begin() + 3);  // open, version, timer init
+    texts.pop_back();                               // the timer stop
+    EXPECT_EQ(texts, c.lines);
+    const auto outcome = StoredOutcome();
+    ASSERT_TRUE(outcome);
+    EXPECT_EQ(*outcome, (TestOutcome{sequence, c.computer ? TestKind::kComputer : TestKind::kModem, c.result,
+                                     1'765'300'000, ""}));
+    EXPECT_EQ(metrics_.modem_resets, !c.computer && c.board_acks ? 1u : 0u);
+    EXPECT_EQ(metrics_.computer_resets, c.computer && c.board_acks ? 1u : 0u);
+    const Lines events = events_.Texts();
+    EXPECT_EQ(Lines(events.begin() + static_cast<std::ptrdiff_t>(events_before), events.end()),
+              (Lines{std::string(c.computer ? "1301" : "1300") + " requested by test"}));
+    EXPECT_FALSE(thread_->modem_reset_request || thread_->pc_reset_request);
+    supervision::ResetHistory history(state_, [] { return std::int64_t{1'765'300'000}; });
+    EXPECT_EQ(history.CountLastDay(), 0);
+    for (const auto& write : state_.writes) EXPECT_EQ(write.name, kTestOutcomeName);
+  }
+}
+
+// While the board is away or the service stops, a test request ends at
+// once as dropped, with the reason stored for the command: nothing reaches
+// the board, and it is not held back for the board's return.
+TEST_F(ControlThreadTest, TestResetsAreDroppedAtOnceWhileTheBoardIsAwayOrAtTheStop) {
+  present_ = false;
+  UseThreadWithState();
+  Tick asked_at = 0;
+  RunUntil([&](Tick now) {
+    if (asked_at == 0 && log_.Count("QOV COM port open fail (COM3)") == 1) {
+      asked_at = now;
+      thread_->RequestTestModemReset();
+    }
+    if (StoredOutcome() && !present_) present_ = true;  // the board back after the drop
+    return log_.Count("QOV timer init ok") == 1;
+  });
+  // Dropped at the end of the pass that was under way: not a check period later.
+  EXPECT_LE(TimesOf("modem reset dropped: board not running").at(0) - asked_at, 5000 + 50);
+  EXPECT_EQ(log_.Texts(), (Lines{"QOV COM port open fail (COM3)", "QOV COM port open fail (COM3)",
+                                 "modem reset requested by test", "modem reset dropped: board not running",
+                                 "QOV COM port open ok (COM3)",
+                                 "QOV version ok", "QOV timer init ok", "QOV timer stop ok"}));
+  EXPECT_EQ(StoredOutcome(), (TestOutcome{1, TestKind::kModem, TestResult::kDropped, 1'765'300'000,
+                                          "board not running"}));
+  EXPECT_TRUE(FrameTimes(CMD_MODEM_RESET).empty());
+
+  log_.Clear();
+  UseThreadWithState();
+  RunUntil([&](Tick) {
+    if (!thread_->device_running()) return false;
+    thread_->RequestTestComputerReset();  // raised with the stop
+    return true;
+  });
+  EXPECT_EQ(StoredOutcome(), (TestOutcome{2, TestKind::kComputer, TestResult::kDropped, 1'765'300'000,
+                                          "service stopping"}));
+  EXPECT_EQ(log_.Count("reset pc dropped: service stopping"), 1);
+  EXPECT_TRUE(FrameTimes(CMD_PC_RESET).empty());
 }
 
 }  // namespace

@@ -145,6 +145,21 @@ TEST_F(ServiceRunTest, InterrogateRepeatsTheStateAndUnknownCodesChangeNothing) {
   EXPECT_THAT(scm.Events(), IsEmpty());
 }
 
+// The service's own codes (128..255) reach its handler on the service
+// thread, others do not, and none changes the state; after the stop none
+// reaches it any more.
+TEST_F(ServiceRunTest, UserDefinedCodesReachTheCustomHandlerUntilTheStop) {
+  std::vector<std::uint32_t> custom;
+  service.SetOnCustomControl([&custom](TService&, std::uint32_t code) { custom.push_back(code); });
+  for (const std::uint32_t code : {200u, 127u, 128u, 255u, 256u, 201u, 1u}) scm.controls_on_state.insert({kRunning, code});
+  scm.controls_on_state.insert({kStopPending, 200});
+  Run();
+  EXPECT_THAT(custom, ElementsAre(200u, 128u, 255u, 201u));
+  EXPECT_THAT(Reported(scm), ElementsAre(StateAndPoint{kStartPending, 1, 0}, StateAndPoint{kStartPending, 2, 0},
+                                         StateAndPoint{kRunning, 0, 5}, StateAndPoint{kStopPending, 0, 5},
+                                         StateAndPoint{kStopped, 0, 5}));
+}
+
 TEST_F(ServiceRunTest, StartFailuresStopTheServiceAndOnlyAnErrorIsLogged) {
   start_result = false;
   Run();

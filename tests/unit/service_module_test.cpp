@@ -17,6 +17,8 @@
 #include "platform/status_host.h"
 #include "service/qov_lumo_service.h"
 #include "service/stop_sequence.h"
+#include "device/test_outcome.h"
+#include "support/failing_state_store.h"
 #include "support/fake_clock.h"
 #include "support/fake_probes.h"
 #include "support/hanging_probes.h"
@@ -109,6 +111,25 @@ class FailingRegistry final : public platform::Registry {
 
 constexpr const char* kEventKey = "\\SYSTEM\\CurrentControlSet\\Services\\Eventlog\\Application\\qov_lumo_service";
 constexpr const char* kServiceKey = "\\SYSTEM\\CurrentControlSet\\Services\\qov_lumo_service";
+
+// A test asked for before the run has a control thread (or after its stop)
+// is answered at once: dropped, so the command does not wait in vain.
+TEST(ModuleTestControlTest, ATestWithoutAControlThreadIsRecordedAsDropped) {
+  test::FakeServiceControl scm;
+  test::FakeClock clock;
+  platform::MemoryRegistry reg;
+  test::FailingStateStore state;
+  Tqov_lumo_service module{scm, clock, reg, nullptr, &state};
+  module.ServiceCustomControl(module, 150);  // not one of the service's codes
+  EXPECT_TRUE(state.writes.empty());
+  module.ServiceCustomControl(module, platform::kTestComputerControl);
+  const auto outcome = device::ParseTestOutcome(state.Get(device::kTestOutcomeName).value_or(""));
+  ASSERT_TRUE(outcome);
+  EXPECT_EQ(outcome->sequence, 1u);
+  EXPECT_EQ(outcome->kind, device::TestKind::kComputer);
+  EXPECT_EQ(outcome->result, device::TestResult::kDropped);
+  EXPECT_EQ(outcome->why, "board not running");
+}
 
 class ModuleTest : public ::testing::Test {
  protected:
