@@ -129,7 +129,7 @@ void Tqov_lumo_service::ServiceCustomControl(TService&, std::uint32_t code) {
   if (code != platform::kTestModemControl && code != platform::kTestComputerControl) return;
   const bool modem = code == platform::kTestModemControl;
   device::TQOVControlThread* control =
-      runtime_ && !stop_ran_ && runtime_->supervisor ? runtime_->supervisor->ControlThread() : nullptr;
+      runtime_ && !stop_ran_ && runtime_->workers ? runtime_->workers->StartedControl() : nullptr;
   if (control) {
     if (modem) {
       control->RequestTestModemReset();

@@ -56,6 +56,11 @@ const char* RunWorkers::StuckWorker(platform::Tick now) {
   return nullptr;
 }
 
+device::TQOVControlThread* RunWorkers::StartedControl() {
+  std::lock_guard lock(mutex_);
+  return control_.get();
+}
+
 void RunWorkers::CloseGate() {
   std::lock_guard lock(mutex_);
   open_ = false;

@@ -37,6 +37,9 @@ class RunWorkers final : public supervision::Workers {
   void CloseGate();
   device::TQOVControlThread* Control() { return control_.get(); }
   platform::Stoppable* Checker() { return checker_.get(); }
+  // The control thread once started, for a request from the service thread
+  // while the run goes on (the supervisor may be starting it just then).
+  device::TQOVControlThread* StartedControl();
   // The receive thread, once the control thread (which may replace it) has ended.
   platform::Stoppable* ReceiverOfEndedControl();
 
