@@ -7,7 +7,8 @@
 # installed, its exe in place, its service running. The removal at the end
 # leaves nothing of the package. Versions compare by three fields: 1.0.1.9
 # over 1.0.1 is the same version and replaces it (a repair, no upgrade);
-# 1.0.0.9 is older than that and is refused.
+# 1.0.0.9 is older than that and is refused. The same package run again
+# repairs: a service deleted by hand is registered and started again.
 source "$(dirname "$0")/lib.sh"
 scenario_begin "$@"
 
@@ -126,6 +127,15 @@ rc=$(msi_install "$MSI_1009" downgrade1009)
 [ "$rc" != 0 ] || fail "1.0.0.9 installed over 1.0.1.9"
 [ "$(products)" = "1.0.1.9 " ] || fail "products after 1.0.0.9: '$(products)'"
 log "1.0.1.9 over 1.0.1 replaced it (the fourth field is not compared); 1.0.0.9 refused"
+
+# The same package again repairs: a service deleted by hand is back, running.
+wine net stop $SERVICE >/dev/null 2>&1
+run_service_exe -UNINSTALL -SILENT >/dev/null 2>&1 || fail "cannot delete the service by hand"
+wine sc query $SERVICE >/dev/null 2>&1 && fail "the service is still there"
+[ "$(msi_install "$MSI_1019" repair_again)" = 0 ] || fail "1.0.1.9 again: $(tail -n 20 "$OUT/repair_again.out")"
+[ "$(products)" = "1.0.1.9 " ] || fail "products after the repair: '$(products)'"
+running_pid >/dev/null
+log "1.0.1.9 again over itself: the deleted service is back and runs"
 
 # Removal: nothing of the package is left; the configuration is.
 timeout 120 wine msiexec /x "$(winepath -w "$MSI_1019" 2>/dev/null)" /qn /l*v "$(winepath -w "$OUT/remove.log" 2>/dev/null)" \
