@@ -18,7 +18,7 @@
 // FindOtherVersion, BackupServiceExe, RestorePreviousVersion,
 // DropPreviousExe and KeepUpgradeCode make an upgrade safe: see the
 // package's comments.
-#include <windows.h>
+#include "platform/win32.h"  // first: <windows.h> with the project's settings
 
 #include <msi.h>
 #include <msiquery.h>
@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "config/config_import.h"
+#include "platform/win32_handle.h"
 
 namespace {
 
@@ -176,41 +177,11 @@ std::wstring ExePath(MSIHANDLE install) {
 
 std::wstring PreviousExePath(const std::wstring& exe) { return exe + L".previous"; }
 
-class Handle {
- public:
-  explicit Handle(HANDLE h) : h_(h) {}
-  ~Handle() {
-    if (h_ != nullptr && h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  HANDLE get() const { return h_; }
-  bool valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE h_;
-};
-
-class RegKeyHandle {
- public:
-  RegKeyHandle() = default;
-  ~RegKeyHandle() {
-    if (key_ != nullptr) RegCloseKey(key_);
-  }
-  RegKeyHandle(const RegKeyHandle&) = delete;
-  RegKeyHandle& operator=(const RegKeyHandle&) = delete;
-  HKEY* put() { return &key_; }
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
-
 // The whole file, or the reason it cannot be read.
 bool ReadWholeFile(const std::wstring& path, std::string& text, std::wstring& why) {
-  Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) {
+  qov::platform::UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
     why = L"cannot open: " + ErrorText(GetLastError());
     return false;
   }
@@ -239,7 +210,7 @@ LONG Apply(const qov::config::RegistryEdit& edit) {
     const LONG rc = RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str());
     return rc == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : rc;
   }
-  RegKeyHandle handle;
+  qov::platform::UniqueRegKey handle;
   LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                             KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, handle.put(), nullptr);
   if (rc != ERROR_SUCCESS || edit.kind == Kind::kCreateKey) return rc;
@@ -266,8 +237,8 @@ long RunExe(const std::wstring& exe, const wchar_t* arguments) {
                       &startup, &info)) {
     return -static_cast<long>(GetLastError());
   }
-  Handle process(info.hProcess);
-  Handle thread(info.hThread);
+  const qov::platform::UniqueHandle process(info.hProcess);
+  const qov::platform::UniqueHandle thread(info.hThread);
   WaitForSingleObject(process.get(), 120000);
   DWORD code = 0;
   GetExitCodeProcess(process.get(), &code);
@@ -309,12 +280,12 @@ void EnsureUpgradeCodeEntry(MSIHANDLE install, const wchar_t* action, const std:
   for (const wchar_t* parent : {L"Software\\Classes\\Installer\\UpgradeCodes\\",
                                 L"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UpgradeCodes\\"}) {
     const std::wstring path = parent + key_name;
-    HKEY key = nullptr;
+    qov::platform::UniqueRegKey key;
     LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                              KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr);
+                              KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, key.put(), nullptr);
     if (rc == ERROR_SUCCESS) {
-      rc = RegSetValueExW(key, value_name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(L""), sizeof(wchar_t));
-      RegCloseKey(key);
+      rc = RegSetValueExW(key.get(), value_name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(L""),
+                          sizeof(wchar_t));
     }
     Log(install, std::wstring(action) + (rc == ERROR_SUCCESS ? L": the UpgradeCode entry of " + product +
                                                                   L" written again under HKLM\\" + path
