@@ -16,8 +16,8 @@
 // CustomActionData) into the configuration key, all or nothing.
 //
 // FindOtherVersion, BackupServiceExe, RestorePreviousVersion,
-// DropPreviousExe and KeepUpgradeCode make an upgrade safe: see the
-// package's comments.
+// DropPreviousExe, KeepUpgradeCode and KeepServiceRunning make an upgrade
+// safe: see the package's comments.
 #include "platform/win32.h"  // first: <windows.h> with the project's settings
 
 #include <msi.h>
@@ -478,5 +478,43 @@ extern "C" __declspec(dllexport) UINT __stdcall DropPreviousExe(MSIHANDLE instal
 extern "C" __declspec(dllexport) UINT __stdcall KeepUpgradeCode(MSIHANDLE install) {
   EnsureUpgradeCodeEntry(install, L"KeepUpgradeCode", Property(install, L"UpgradeCode"),
                          Property(install, L"ProductCode"));
+  return ERROR_SUCCESS;
+}
+
+// Immediate, after the old product's removal at the end of an upgrade. A
+// version installed by a package without FindOtherVersion (the first one)
+// stops and deletes the service in its removal: registered again (this
+// version's -INSTALL) and started when so. Nothing to do otherwise.
+extern "C" __declspec(dllexport) UINT __stdcall KeepServiceRunning(MSIHANDLE install) {
+  std::wstring folder = Property(install, L"INSTALLDIR");
+  if (folder.empty()) return ERROR_SUCCESS;
+  if (folder.back() != L'\\') folder += L'\\';
+  const std::wstring exe = folder + kServiceExe;
+  SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (scm == nullptr) {
+    LogError(install, L"KeepServiceRunning", L"OpenSCManager", GetLastError());
+    return ERROR_SUCCESS;
+  }
+  SC_HANDLE service = OpenServiceW(scm, kServiceName, SERVICE_START | SERVICE_QUERY_STATUS);
+  if (service == nullptr && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST) {
+    const long rc = RunExe(exe, L"-INSTALL -SILENT");
+    Log(install, L"KeepServiceRunning: the old version's removal deleted the service; registered again, -INSTALL exit " +
+                     std::to_wstring(rc));
+    service = OpenServiceW(scm, kServiceName, SERVICE_START | SERVICE_QUERY_STATUS);
+  }
+  if (service == nullptr) {
+    LogError(install, L"KeepServiceRunning", L"OpenService", GetLastError());
+  } else {
+    SERVICE_STATUS_PROCESS status{};
+    if (QueryStatus(service, status) && status.dwCurrentState == SERVICE_STOPPED) {
+      if (StartServiceW(service, 0, nullptr)) {
+        Log(install, L"KeepServiceRunning: the service was stopped by the old version's removal; started again");
+      } else if (GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
+        LogError(install, L"KeepServiceRunning", L"StartService", GetLastError());
+      }
+    }
+    CloseServiceHandle(service);
+  }
+  CloseServiceHandle(scm);
   return ERROR_SUCCESS;
 }
