@@ -92,7 +92,7 @@ std::string Utf16LeToUtf8(const std::vector<std::uint8_t>& bytes) {
 
 class Parser {
  public:
-  Parser(std::string_view text, MemoryRegistry& registry) : text_(text), registry_(registry) {}
+  Parser(std::string_view text, RegeditTarget& target) : text_(text), target_(target) {}
 
   std::optional<RegeditError> Run() {
     if (text_.size() > kMaxRegeditFileBytes) return RegeditError{0, "the file is larger than 16 MiB"};
@@ -179,10 +179,10 @@ class Parser {
     if (++key_lines_ > kMaxRegeditKeyLines) return Fail("more than 256 key lines");
 
     if (remove) {
-      registry_.DeleteTree(path);
+      if (auto refused = target_.DeleteKey(path)) return Fail(std::move(*refused));
       key_.reset();
     } else {
-      registry_.Open(path, true);
+      if (auto refused = target_.CreateKey(path)) return Fail(std::move(*refused));
       key_ = std::move(path);
     }
     return std::nullopt;
@@ -202,7 +202,7 @@ class Parser {
 
     if (rest.empty()) return Fail("missing value after '='");
     if (rest == "-") {
-      registry_.DeleteValue(*key_, name);
+      if (auto refused = target_.DeleteValue(*key_, name)) return Fail(std::move(*refused));
       return std::nullopt;
     }
     RegValue value;
@@ -218,7 +218,7 @@ class Parser {
     } else {
       return Fail("unknown value type: expected \"text\", dword:, hex:, hex(N): or -");
     }
-    registry_.Set(*key_, name, value);
+    if (auto refused = target_.SetValue(*key_, name, value)) return Fail(std::move(*refused));
     return std::nullopt;
   }
 
@@ -331,7 +331,7 @@ class Parser {
   }
 
   std::string_view text_;
-  MemoryRegistry& registry_;
+  RegeditTarget& target_;
   std::size_t pos_ = 0;
   int line_ = 0;
   std::optional<RegeditError> error_;  // a bound broken by the last line read
@@ -341,10 +341,41 @@ class Parser {
   int value_lines_ = 0;
 };
 
+// Every step done on a registry in memory; none is refused.
+class MemoryRegistryTarget final : public RegeditTarget {
+ public:
+  explicit MemoryRegistryTarget(MemoryRegistry& registry) : registry_(registry) {}
+  std::optional<std::string> CreateKey(const std::string& path) override {
+    registry_.Open(path, true);
+    return std::nullopt;
+  }
+  std::optional<std::string> DeleteKey(const std::string& path) override {
+    registry_.DeleteTree(path);
+    return std::nullopt;
+  }
+  std::optional<std::string> SetValue(const std::string& path, const std::string& name,
+                                      const RegValue& value) override {
+    registry_.Set(path, name, value);
+    return std::nullopt;
+  }
+  std::optional<std::string> DeleteValue(const std::string& path, const std::string& name) override {
+    registry_.DeleteValue(path, name);
+    return std::nullopt;
+  }
+
+ private:
+  MemoryRegistry& registry_;
+};
+
 }  // namespace
 
+std::optional<RegeditError> ParseRegedit(std::string_view text, RegeditTarget& target) {
+  return Parser(text, target).Run();
+}
+
 std::optional<RegeditError> ParseRegedit(std::string_view text, MemoryRegistry& registry) {
-  return Parser(text, registry).Run();
+  MemoryRegistryTarget target(registry);
+  return Parser(text, target).Run();
 }
 
 std::string FormatRegeditError(const std::string& file, const RegeditError& error) {

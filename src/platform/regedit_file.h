@@ -39,6 +39,21 @@ struct RegeditError {
   std::string message;
 };
 
+// What the lines of a .reg file ask for, one step at a time in file order.
+// Each step may refuse: its reason becomes the error of that line, and
+// parsing stops there. Paths are relative to HKEY_LOCAL_MACHINE, as below.
+class RegeditTarget {
+ public:
+  virtual ~RegeditTarget() = default;
+  virtual std::optional<std::string> CreateKey(const std::string& path) = 0;
+  virtual std::optional<std::string> DeleteKey(const std::string& path) = 0;
+  virtual std::optional<std::string> SetValue(const std::string& path, const std::string& name,
+                                              const RegValue& value) = 0;
+  virtual std::optional<std::string> DeleteValue(const std::string& path, const std::string& name) = 0;
+};
+
+std::optional<RegeditError> ParseRegedit(std::string_view text, RegeditTarget& target);
+
 // Applies the key and value lines of `text` to `registry`, in file order, and
 // stops at the first error. Key paths are stored as "\Software\Vopa\QOV Lumo",
 // relative to HKEY_LOCAL_MACHINE. After an error the lines before it have been
