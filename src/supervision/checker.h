@@ -79,6 +79,14 @@ class TOSMonitorThread final : public platform::WorkerThread {
   // The next cycle's time and the cycles left before each reset, for the
   // status record; wakes the supervisor, which writes it.
   void PublishOutlook();
+  // What the status record last heard of the checks.
+  struct PublishedOutlook {
+    bool ok;
+    std::int32_t failed_in_row;
+    std::int32_t modem_left, computer_left;
+    bool operator==(const PublishedOutlook&) const = default;
+  };
+  std::optional<PublishedOutlook> published_;
   platform::Tick NextAfterSeconds(std::int64_t period_s);
   // The longest a cycle and a program-control step take while the system's
   // calls return: the bound of this thread's promise to make progress.
