@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 
 namespace qov::service {
 namespace {
@@ -114,7 +115,9 @@ LogEvent ParseLogLine(std::string_view line) {
 
 LogSummary Summarize(const std::vector<std::string>& texts) {
   LogSummary s;
-  std::optional<std::int64_t> failing_since, board_away_since;
+  // Where a run of failed checks, or the board's absence, began; kNone for none.
+  constexpr std::int64_t kNone = std::numeric_limits<std::int64_t>::min();
+  std::int64_t failing_since = kNone, board_away_since = kNone;
   std::int64_t now = 0;
   for (const std::string& text : texts) {
     std::size_t start = 0;
@@ -136,18 +139,18 @@ LogSummary Summarize(const std::vector<std::string>& texts) {
       ++s.totals[static_cast<std::size_t>(e.kind)];
       switch (e.kind) {
         case LogEventKind::kCheckFail:
-          if (!failing_since) failing_since = now;
+          if (failing_since == kNone) failing_since = now;
           break;
         case LogEventKind::kCheckOk:
-          if (failing_since) s.outages.push_back({*failing_since, now, false});
-          failing_since.reset();
+          if (failing_since != kNone) s.outages.push_back({failing_since, now, false});
+          failing_since = kNone;
           break;
         case LogEventKind::kBoardDown:
-          if (!board_away_since) board_away_since = now;
+          if (board_away_since == kNone) board_away_since = now;
           break;
         case LogEventKind::kBoardUp:
-          if (board_away_since) s.board_down.push_back({*board_away_since, now, false});
-          board_away_since.reset();
+          if (board_away_since != kNone) s.board_down.push_back({board_away_since, now, false});
+          board_away_since = kNone;
           break;
         default:
           break;
@@ -155,8 +158,8 @@ LogSummary Summarize(const std::vector<std::string>& texts) {
       s.events.push_back(std::move(e));
     }
   }
-  if (failing_since) s.outages.push_back({*failing_since, now, true});
-  if (board_away_since) s.board_down.push_back({*board_away_since, now, true});
+  if (failing_since != kNone) s.outages.push_back({failing_since, now, true});
+  if (board_away_since != kNone) s.board_down.push_back({board_away_since, now, true});
   for (const Span& o : s.outages) {
     if (!s.longest_outage || o.to - o.from > s.longest_outage->to - s.longest_outage->from) s.longest_outage = o;
   }
