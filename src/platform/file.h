@@ -56,8 +56,12 @@ bool MoveFileReplacing(const std::string& from, const std::string& to);
 // ("<path>.tmp.XXXXXXXXXXXX", created exclusively with `mode`), is flushed,
 // then moved over `path`. Nothing is returned on success; on failure, the
 // reason, and no temporary file is left behind.
+// kCached leaves the new contents in the system's cache before the move:
+// for a record rewritten often and remade at every start, which a crash
+// may leave empty.
+enum class FileSync { kFlushed, kCached };
 std::optional<std::string> ReplaceFileContents(const std::string& path, std::string_view text,
-                                               unsigned mode = kPublicFileMode);
+                                               unsigned mode = kPublicFileMode, FileSync sync = FileSync::kFlushed);
 
 // Writes `text` to a new file at `path` with `mode`. Fails (the reason is
 // returned) when anything is there already, a link included; a failed

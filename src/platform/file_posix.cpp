@@ -99,7 +99,8 @@ bool MoveFileReplacing(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
-std::optional<std::string> ReplaceFileContents(const std::string& path, std::string_view text, unsigned mode) {
+std::optional<std::string> ReplaceFileContents(const std::string& path, std::string_view text, unsigned mode,
+                                               FileSync sync) {
   std::string temp;
   UniqueFd fd;
   // A name taken already (by chance, or planted) is passed over for another.
@@ -111,7 +112,7 @@ std::optional<std::string> ReplaceFileContents(const std::string& path, std::str
   if (!fd) return ErrnoText(errno);
   // Flushed before the rename, so that a crash cannot leave an empty file
   // under the final name.
-  if (!WriteAll(fd.get(), text) || ::fdatasync(fd.get()) != 0) {
+  if (!WriteAll(fd.get(), text) || (sync == FileSync::kFlushed && ::fdatasync(fd.get()) != 0)) {
     const int err = errno;
     fd.reset();
     ::unlink(temp.c_str());

@@ -49,10 +49,10 @@ UniqueFileHandle CreateExclusive(const std::string& path) {
                                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
 }
 
-bool WriteAllAndFlush(HANDLE file, std::string_view text) {
+bool WriteAllAndFlush(HANDLE file, std::string_view text, bool flush = true) {
   DWORD written = 0;
   return ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-         written == text.size() && ::FlushFileBuffers(file);
+         written == text.size() && (!flush || ::FlushFileBuffers(file));
 }
 
 std::string ErrorText(DWORD code) { return "error " + std::to_string(code); }
@@ -72,7 +72,9 @@ bool MoveFileReplacing(const std::string& from, const std::string& to) {
   return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
-std::optional<std::string> ReplaceFileContents(const std::string& path, std::string_view text, unsigned /*mode*/) {
+std::optional<std::string> ReplaceFileContents(const std::string& path, std::string_view text, unsigned /*mode*/,
+                                               FileSync sync) {
+  const bool flushed = sync == FileSync::kFlushed;
   std::string temp;
   UniqueFileHandle file;
   // A name taken already (by chance, or planted) is passed over for another.
@@ -86,7 +88,7 @@ std::optional<std::string> ReplaceFileContents(const std::string& path, std::str
     ::DeleteFileA(temp.c_str());
     return std::optional<std::string>(ErrorText(code));
   };
-  if (!WriteAllAndFlush(file.get(), text)) {
+  if (!WriteAllAndFlush(file.get(), text, flushed)) {
     const DWORD code = ::GetLastError();
     file.reset();
     return failure(code);
@@ -99,7 +101,7 @@ std::optional<std::string> ReplaceFileContents(const std::string& path, std::str
   DWORD code = 0;
   for (int attempt = 0; attempt < kMoveAttempts; ++attempt) {
     if (attempt > 0) ::Sleep(kMoveRetryMs);
-    if (::MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (::MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | (flushed ? MOVEFILE_WRITE_THROUGH : 0))) {
       return std::nullopt;
     }
     code = ::GetLastError();

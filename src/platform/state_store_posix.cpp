@@ -82,7 +82,8 @@ class FileStore final : public StateStore {
   std::optional<std::string> PublishStatus(const std::string& text) override {
     std::error_code ignored;
     std::filesystem::create_directories(dir_, ignored);
-    return ReplaceFileContents(status_path_, text, kPublicFileMode);
+    // Rewritten at every change and remade at every start: not worth a disk flush.
+    return ReplaceFileContents(status_path_, text, kPublicFileMode, FileSync::kCached);
   }
   std::optional<std::string> ReadStatus() override {
     UniqueFd fd(::open(status_path_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
