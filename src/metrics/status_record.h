@@ -18,8 +18,8 @@ namespace qov::metrics {
 // and at least this often (rarely: a site on an SD card or a registry hive
 // is not written to every few seconds for nothing); a record older than
 // kStatusStaleSeconds is not taken for a running service's.
-inline constexpr std::int64_t kStatusRefreshMs = 60'000;
-inline constexpr std::int64_t kStatusStaleSeconds = 180;
+inline constexpr std::int64_t kStatusRefreshMs = 300'000;
+inline constexpr std::int64_t kStatusStaleSeconds = 900;
 
 // Times are Unix seconds, 0 for none.
 struct StatusRecord {
