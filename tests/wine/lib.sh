@@ -251,3 +251,19 @@ expect_no_failure_actions() {
   got=$(query_failure_actions)
   [ "$got" = "query failed: 1060" ] || fail "$1: recovery actions after the removal: $got"
 }
+
+# The installer's product list, and msiexec /i of package $1 with its log in
+# $OUT/$2.log (prints its exit code).
+UNINSTALL_KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+msi_install() {
+  local rc=0
+  timeout 180 wine msiexec /i "$(winepath -w "$1" 2>/dev/null)" /qn /l*v "$(winepath -w "$OUT/$2.log" 2>/dev/null)" \
+    >"$OUT/$2.out" 2>&1 || rc=$?
+  echo "$rc"
+}
+# DisplayVersion of every installed product of this package.
+products() {
+  wine reg query "$UNINSTALL_KEY" /s 2>/dev/null | tr -d '\r' |
+    awk '/^HKEY/ {key = $0} / DisplayName / && /QOV Lumo Service/ {mark[key] = 1} / DisplayVersion / {v[key] = $3}
+         END {for (k in mark) print v[k]}' | sort | tr '\n' ' '
+}

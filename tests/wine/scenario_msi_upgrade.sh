@@ -14,7 +14,6 @@ scenario_begin "$@"
 
 ROOT=$(cd "$LIB_DIR/../.." && pwd)
 CONFIG_KEY='HKLM\Software\Vopa\QOV Lumo'
-UNINSTALL_KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 PF_DIR="$DRIVE_C/Program Files/QOV Lumo"
 PF_EXE="$PF_DIR/$SERVICE.exe"
 
@@ -35,19 +34,6 @@ MSI_1009=$(package 1.0.0.9 "$EXE_DIR")
 MSI_102=$(package 1.0.2 "$OUT/broken")
 log "packages: $(cd "$OUT/msi" && ls ./*.msi | tr '\n' ' ')"
 
-# msiexec /i of package $1 with its log in $OUT/$2.log; its exit code.
-msi_install() {
-  local rc=0
-  timeout 180 wine msiexec /i "$(winepath -w "$1" 2>/dev/null)" /qn /l*v "$(winepath -w "$OUT/$2.log" 2>/dev/null)" \
-    >"$OUT/$2.out" 2>&1 || rc=$?
-  echo "$rc"
-}
-# DisplayVersion of every installed product of this package.
-products() {
-  wine reg query "$UNINSTALL_KEY" /s 2>/dev/null | tr -d '\r' |
-    awk '/^HKEY/ {key = $0} / DisplayName / && /QOV Lumo Service/ {mark[key] = 1} / DisplayVersion / {v[key] = $3}
-         END {for (k in mark) print v[k]}' | sort | tr '\n' ' '
-}
 running_pid() {
   wait_state 4 30
   local pids

@@ -8,7 +8,6 @@ scenario_begin "$@"
 
 ROOT=$(cd "$LIB_DIR/../.." && pwd)
 CONFIG_KEY='HKLM\Software\Vopa\QOV Lumo'
-UNINSTALL_KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 PF_EXE="$DRIVE_C/Program Files/QOV Lumo/$SERVICE.exe"
 
 # 1.0.1 by scripts/package (which also leaves its custom action DLL in $OUT/msi).
@@ -23,17 +22,6 @@ cp "$(ls "$OUT"/msi/.qov_msi_actions-*.dll | head -n 1)" "$OUT/first/qov_msi_act
 (cd "$OUT/first" && wixl --arch x64 -D Version=1.0.0.0 -o first.msi "$LIB_DIR/fixtures/qov_lumo_service-first.wxs") \
   >"$OUT/wixl.out" 2>&1 || fail "wixl: $(cat "$OUT/wixl.out")"
 
-msi_install() {
-  local rc=0
-  timeout 180 wine msiexec /i "$(winepath -w "$1" 2>/dev/null)" /qn /l*v "$(winepath -w "$OUT/$2.log" 2>/dev/null)" \
-    >"$OUT/$2.out" 2>&1 || rc=$?
-  echo "$rc"
-}
-products() {
-  wine reg query "$UNINSTALL_KEY" /s 2>/dev/null | tr -d '\r' |
-    awk '/^HKEY/ {key = $0} / DisplayName / && /QOV Lumo Service/ {mark[key] = 1} / DisplayVersion / {v[key] = $3}
-         END {for (k in mark) print v[k]}' | sort | tr '\n' ' '
-}
 config_values() { wine reg query "$CONFIG_KEY" 2>/dev/null | tr -d '\r' | grep 'REG_' | sort; }
 
 start_device_sim COM3
