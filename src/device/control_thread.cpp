@@ -79,7 +79,7 @@ void TQOVControlThread::Execute() {
       DropStaleRequest(pc_pending_);
       DropTestRequests("board not running");
     }
-    if (ctx_.metrics) ctx_.metrics->device_running.store(device_running_, std::memory_order_relaxed);
+    if (ctx_.metrics) ctx_.metrics->SetDeviceRunning(device_running_);
     WaitForWork();
   }
 
@@ -98,7 +98,7 @@ void TQOVControlThread::Execute() {
   DropAtStop(modem_pending_);
   DropAtStop(pc_pending_);
   DropTestRequests("service stopping");
-  if (ctx_.metrics) ctx_.metrics->device_running.store(device_running_, std::memory_order_relaxed);
+  if (ctx_.metrics) ctx_.metrics->SetDeviceRunning(device_running_);
   // The port stays open and the receive thread keeps running: the stop
   // handler takes them down after this thread.
 }

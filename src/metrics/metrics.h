@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/wake_event.h"
 
 namespace qov::metrics {
 
@@ -21,6 +22,16 @@ struct Metrics {
 
   std::atomic<bool> device_running{false};
   std::atomic<platform::Tick> last_ack_tick{kNever};
+
+  // The event of whoever writes the status record (the supervisor's), set by
+  // its owner; signalled when the board comes or goes, so that the record
+  // follows at once. Null for nobody.
+  std::atomic<platform::WakeEvent*> status_listener{nullptr};
+  void SetDeviceRunning(bool running) {
+    if (device_running.exchange(running, std::memory_order_relaxed) == running) return;
+    if (platform::WakeEvent* w = status_listener.load()) w->Signal();
+  }
+
   std::atomic<bool> check_last_success{false};
   std::atomic<std::int32_t> check_failed_in_row{0};
   Counter check_cycles_ok{0};

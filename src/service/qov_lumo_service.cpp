@@ -78,6 +78,8 @@ void Tqov_lumo_service::ServiceStart(TService&, bool& started) {
   rt.supervisor = std::make_unique<supervision::TSupervisorThread>(
       supervision::SupervisorContext{rt.clock, rt.registry, rt.log, rt.params, rt.flags, *rt.workers},
       std::move(seams));
+  // The board's coming and going reaches the status record at once.
+  rt.metrics.status_listener.store(&rt.supervisor->Stop().Wake());
   // A thread that cannot be created is a start failure: the error leaves
   // the handler before `started` is set. Nothing runs then, so nothing is kept.
   try {
@@ -113,6 +115,7 @@ void Tqov_lumo_service::ServiceStop(TService& sender, bool& stopped) {
   // A thread left behind may still reach everything of the run: then
   // nothing is freed, and the process ends once the stop is reported.
   if (all_ended) {
+    rt.metrics.status_listener.store(nullptr);
     rt.supervisor.reset();
     rt.workers.reset();
     rt.port.reset();

@@ -108,7 +108,8 @@ void TOSMonitorThread::PublishOutlook() {
   ctx_.metrics->computer_reset_in_cycles.store(left.computer, r);
   // The supervisor rewrites the status record when what it says changed;
   // a steady run of passing cycles wakes nobody.
-  const PublishedOutlook now{ctx_.flags.last_check_ok.load(), failed_in_row_, left.modem, left.computer};
+  const bool checked = ctx_.metrics->last_check_tick.load(r) != metrics::Metrics::kNever;
+  const PublishedOutlook now{checked, ctx_.flags.last_check_ok.load(), failed_in_row_, left.modem, left.computer};
   if (published_ && *published_ == now) return;
   published_ = now;
   if (platform::WakeEvent* w = ctx_.flags.supervisor_wake.load()) w->Signal();

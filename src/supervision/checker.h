@@ -81,6 +81,7 @@ class TOSMonitorThread final : public platform::WorkerThread {
   void PublishOutlook();
   // What the status record last heard of the checks.
   struct PublishedOutlook {
+    bool checked;  // a cycle has ended
     bool ok;
     std::int32_t failed_in_row;
     std::int32_t modem_left, computer_left;

@@ -109,10 +109,12 @@ class ControlMetricsTest : public ::testing::Test {
           return std::make_unique<device::TComRcvThread>(c, p, m);  // not started: the fake device posts itself
         },
         nullptr, &m_});
+    m_.status_listener = &status_wake_;
   }
   void RunUntil(std::function<bool(Tick)> stop) {
     device_->on_time = [this, stop](Tick now) {
       seen_running_ = seen_running_ || m_.device_running;
+      status_wakes_ += status_wake_.TryTake();
       if (!thread_->Terminated() && stop(now)) thread_->RequestTerminate();
     };
     thread_->RunHere();
@@ -134,6 +136,8 @@ class ControlMetricsTest : public ::testing::Test {
   Metrics m_;
   std::unique_ptr<device::TQOVControlThread> thread_;
   bool seen_running_ = false;
+  platform::WakeEvent status_wake_;
+  int status_wakes_ = 0;
 };
 
 TEST_F(ControlMetricsTest, LifeMessagesRunningStateAndLastAcknowledgement) {
@@ -148,6 +152,10 @@ TEST_F(ControlMetricsTest, LifeMessagesRunningStateAndLastAcknowledgement) {
   EXPECT_EQ(m_.life_messages_fail, 1u);
   EXPECT_TRUE(seen_running_);
   EXPECT_FALSE(m_.device_running) << "the timer was stopped";
+  // The status record's writer hears of each change of the board, and only
+  // of those: up, lost, up again, stopped.
+  status_wakes_ += status_wake_.TryTake();
+  EXPECT_EQ(status_wakes_, 4);
   // The timer stop was the last acknowledged exchange.
   EXPECT_EQ(m_.last_ack_tick, LastTimeOf("QOV timer stop ok"));
 }

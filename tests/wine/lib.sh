@@ -267,3 +267,11 @@ products() {
     awk '/^HKEY/ {key = $0} / DisplayName / && /QOV Lumo Service/ {mark[key] = 1} / DisplayVersion / {v[key] = $3}
          END {for (k in mark) print v[k]}' | sort | tr '\n' ' '
 }
+
+# The configuration key as `reg query /s` lists it, without the State
+# subkey: the running service's own record (the status, the reset history)
+# is no configuration.
+CONFIG_KEY='HKLM\Software\Vopa\QOV Lumo'
+config_dump() {
+  wine reg query "$CONFIG_KEY" /s 2>/dev/null | tr -d '\r' | sed '/^$/d' | awk '/^HKEY/ { skip = ($0 ~ /\\State$/) } !skip'
+}

@@ -14,7 +14,6 @@ export QOV_WINEDEBUG=${QOV_WINEDEBUG:--all,err+eventlog,fixme+service}
 scenario_begin "$@"
 
 ROOT=$(cd "$LIB_DIR/../.." && pwd)
-CONFIG_KEY='HKLM\Software\Vopa\QOV Lumo'
 EVENT_KEY='HKLM\SYSTEM\CurrentControlSet\Services\Eventlog\Application\qov_lumo_service'
 SERVICE_KEY='HKLM\SYSTEM\CurrentControlSet\Services\qov_lumo_service'
 PF_EXE="$DRIVE_C/Program Files/QOV Lumo/$SERVICE.exe"
@@ -22,7 +21,6 @@ PF_EXE="$DRIVE_C/Program Files/QOV Lumo/$SERVICE.exe"
 installed() { wine sc query $SERVICE >/dev/null 2>&1; }
 # The data of value $2 of key $1 as `reg query` shows it ("REG_SZ <data>").
 reg_value() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *\(REG_[A-Z_]*\) *\(.*\)\$/\1 \2/p"; }
-config_dump() { wine reg query "$CONFIG_KEY" /s 2>/dev/null | tr -d '\r' | sed '/^$/d'; }
 
 # The package, made from the exe under test (no build here).
 bash "$ROOT/scripts/package" --exe-dir "$EXE_DIR" --out-dir "$OUT" >"$OUT/package.out" 2>&1 ||

@@ -7,16 +7,17 @@
 # set) are what the started service runs with: its log and -CHECK show them.
 source "$(dirname "$0")/lib.sh"
 scenario_begin "$@"
+# The whole key, State included: a refused file must leave nothing anywhere
+# (no service runs during these installs to write its own State values).
+whole_key_dump() { wine reg query "$CONFIG_KEY" /s 2>/dev/null | tr -d '\r' | sed '/^$/d'; }
 
 ROOT=$(cd "$LIB_DIR/../.." && pwd)
-CONFIG_KEY='HKLM\Software\Vopa\QOV Lumo'
 PF_DIR="$DRIVE_C/Program Files/QOV Lumo"
 
 bash "$ROOT/scripts/package" --exe-dir "$EXE_DIR" --out-dir "$OUT" >"$OUT/package.out" 2>&1 ||
   fail "scripts/package: $(cat "$OUT/package.out")"
 MSI_WIN=$(winepath -w "$(tail -n 1 "$OUT/package.out")" 2>/dev/null)
 
-config_dump() { wine reg query "$CONFIG_KEY" /s 2>/dev/null | tr -d '\r' | sed '/^$/d'; }
 # msiexec /i with CONFIG_FILE=$1 (a Windows path), its log in $OUT/$2.log; its exit code.
 install_with() {
   local rc=0
@@ -36,7 +37,7 @@ HEAD=('REGEDIT4' '' '[HKEY_LOCAL_MACHINE\Software\Vopa\QOV Lumo]')
 # An existing configuration, which the bad files must leave as it is.
 import_config "$(reg_dword life_beakon_period_ms 1000)" "$(reg_sz check_addr_0 'ICMP - 127.0.0.1')" \
   "$(reg_dword obsolete_value 7)"
-config_dump >"$OUT/config.before"
+whole_key_dump >"$OUT/config.before"
 
 bad_cases=(
   "missing|C:\\no\\such\\site.reg|: cannot open: error 3"
@@ -53,7 +54,7 @@ for c in "${bad_cases[@]}"; do
   tr -d '\r' <"$OUT/$name.log" | grep -qxF "ImportConfig: nothing imported; the install fails" || fail "$name: no refusal line"
   wine sc query $SERVICE >/dev/null 2>&1 && fail "$name: the failed install left a service"
   [ ! -e "$PF_DIR" ] || fail "$name: the failed install left files: $(ls -A "$PF_DIR")"
-  config_dump >"$OUT/config.$name"
+  whole_key_dump >"$OUT/config.$name"
   cmp -s "$OUT/config.before" "$OUT/config.$name" ||
     fail "$name: the configuration changed: $(diff "$OUT/config.before" "$OUT/config.$name")"
   log "$name: refused (exit $rc): ${reason#:}"

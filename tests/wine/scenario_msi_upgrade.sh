@@ -13,7 +13,6 @@ source "$(dirname "$0")/lib.sh"
 scenario_begin "$@"
 
 ROOT=$(cd "$LIB_DIR/../.." && pwd)
-CONFIG_KEY='HKLM\Software\Vopa\QOV Lumo'
 PF_DIR="$DRIVE_C/Program Files/QOV Lumo"
 PF_EXE="$PF_DIR/$SERVICE.exe"
 

@@ -7,7 +7,6 @@ source "$(dirname "$0")/lib.sh"
 scenario_begin "$@"
 
 ROOT=$(cd "$LIB_DIR/../.." && pwd)
-CONFIG_KEY='HKLM\Software\Vopa\QOV Lumo'
 PF_EXE="$DRIVE_C/Program Files/QOV Lumo/$SERVICE.exe"
 
 # 1.0.1 by scripts/package (which also leaves its custom action DLL in $OUT/msi).
