@@ -126,7 +126,7 @@ std::int64_t NumberField(const TParamRec& p, const std::string& name) {
   return found.value_or(0);
 }
 
-// What the loader makes of the DWORD `stored` in `name`: the README's clamps.
+// What the loader makes of the DWORD `stored` in `name`: the clamps docs/configuration.md gives.
 std::int64_t Expected(const ValueName& v, std::uint32_t stored) {
   const auto as_signed = static_cast<std::int32_t>(stored);
   if (v.kind == Kind::Flag) return stored != 0;
