@@ -78,11 +78,14 @@ std::optional<int> AnswerProgramSwitches(platform::ServiceControl& sc, const std
       ++i;  // its file name; the configuration's loader checks both
       continue;
     }
-    if (IsOneOf(SwitchWord(args[i]), {"TEST"})) {
+    // "--" serves -HELP and -VERSION only: the others are taken with "-" or
+    // "/", and "--check" must be refused here, not start a run.
+    const bool single = !args[i].starts_with("--");
+    if (single && IsOneOf(SwitchWord(args[i]), {"TEST"})) {
       ++i;  // what to reset; the test command checks it
       continue;
     }
-    if (!IsOneOf(SwitchWord(args[i]), {"INSTALL", "UNINSTALL", "SILENT", "CHECK", "STATUS"})) {
+    if (!single || !IsOneOf(SwitchWord(args[i]), {"INSTALL", "UNINSTALL", "SILENT", "CHECK", "STATUS"})) {
       sc.ShowText("Error", "Unknown word \"" + args[i] + "\".\n" + UsageText(program), true);
       return kUsageProblemExit;
     }

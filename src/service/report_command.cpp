@@ -9,7 +9,7 @@ namespace {
 
 bool IsReportSwitch(const std::string& a) {
   return a.size() > 1 && (a[0] == '-' || a[0] == '/') &&
-         platform::EqualsIgnoringCase(std::string_view(a).substr(a.starts_with("--") ? 2 : 1), "REPORT");
+         platform::EqualsIgnoringCase(std::string_view(a).substr(1), "REPORT");
 }
 
 }  // namespace

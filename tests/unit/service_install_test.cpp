@@ -207,6 +207,9 @@ TEST(ProgramSwitchesTest, HelpVersionAndUnknownWordsOnBothRules) {
       {{"-install", "--Version"}, true, 0, "Information", "QOV Lumo Service 1."},
       {{"--version"}, false, 0, "Information", "QOV Lumo Service 1."},
       {{"--frobnicate"}, false, 2, "Error", "Unknown word \"--frobnicate\""},
+      // Only -HELP and -VERSION take "--": "--check" would otherwise start a run.
+      {{"--check"}, false, 2, "Error", "Unknown word \"--check\""},
+      {{"--status"}, false, 2, "Error", "Unknown word \"--status\""},
       {{"start"}, false, 2, "Error", "Usage: qov_lumo_service.exe"},
       {{"-CHECK", "extra"}, false, 2, "Error", "Unknown word \"extra\""},
       {{"--frobnicate"}, true, std::nullopt, nullptr, ""},  // the service's own rule: a run
