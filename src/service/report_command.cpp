@@ -1,22 +1,14 @@
 #include "service/report_command.h"
 
 #include "platform/file.h"
-#include "platform/text.h"
 #include "service/log_report.h"
+#include "service/service_application.h"
 
 namespace qov::service {
-namespace {
-
-bool IsReportSwitch(const std::string& a) {
-  return a.size() > 1 && (a[0] == '-' || a[0] == '/') &&
-         platform::EqualsIgnoringCase(std::string_view(a).substr(1), "REPORT");
-}
-
-}  // namespace
 
 std::optional<int> AnswerReportSwitch(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   std::size_t at = 0;
-  while (at < args.size() && !IsReportSwitch(args[at])) ++at;
+  while (at < args.size() && !HasSwitch({args[at]}, "REPORT")) ++at;
   if (at == args.size()) return std::nullopt;
   if (at + 1 >= args.size()) {
     std::fputs("-REPORT needs the log file: -REPORT LOGFILE [OUT.html | -]\n", err);
