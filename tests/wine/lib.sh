@@ -14,6 +14,33 @@ wine_env() {
   unset DISPLAY WAYLAND_DISPLAY http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY all_proxy ALL_PROXY
 }
 
+# Now and then, on a loaded machine, Wine's loader fails to map the program it
+# was asked to run and hands the name to start.exe, which prints "Application
+# could not be started, ..." and exits 1 without having run anything. Such a
+# launch is retried; the command's output is passed on once it ran. Commands
+# whose output must stream (the keep-alive's stderr) use `command wine`.
+# WINE_TIMEOUT=<s> bounds each try like timeout(1).
+WINE_LAUNCH_FAILED="Application could not be started, or no application associated with the specified file."
+wine() {
+  local tmp rc try
+  tmp=$(mktemp -d)
+  for try in 1 2 3 4 5; do
+    rc=0
+    if [ -n "${WINE_TIMEOUT:-}" ]; then
+      timeout "$WINE_TIMEOUT" wine "$@" >"$tmp/out" 2>"$tmp/err" || rc=$?
+    else
+      command wine "$@" >"$tmp/out" 2>"$tmp/err" || rc=$?
+    fi
+    [ "$rc" = 1 ] && grep -qaF "$WINE_LAUNCH_FAILED" "$tmp/out" && ! grep -qa "failed: File not found" "$tmp/out" || break
+    log "wine could not launch '$1' (try $try): $(tr -d '\r' <"$tmp/out" | tail -n 1)"
+    sleep 0.5
+  done
+  cat "$tmp/out"
+  cat "$tmp/err" >&2
+  rm -rf "$tmp"
+  return "$rc"
+}
+
 log() { printf '[%s %s] %s\n' "$(date +%T)" "${SCENARIO:-wine}" "$*" >&2; }
 fail() {
   log "FAIL: $*"
@@ -62,7 +89,7 @@ scenario_begin() {
   mkdir -p "$DRIVE_C/qov"
   cp "$EXE_DIR/$SERVICE.exe" "$DRIVE_C/qov/"
   if [ -d "$EXE_DIR/tools" ]; then cp "$EXE_DIR"/tools/*.exe "$DRIVE_C/qov/" 2>/dev/null || true; fi
-  wine "C:\\qov\\qov_keepalive.exe" 2>"$OUT/session.err" >/dev/null &
+  command wine "C:\\qov\\qov_keepalive.exe" 2>"$OUT/session.err" >/dev/null &
   KEEPALIVE_PID=$!
   sleep 1
   log "prefix $PREFIX ready"
@@ -135,6 +162,17 @@ stop_service() {
 # Prints the numeric state of `sc query` (1 stopped, 4 running), or nothing.
 service_state() {
   wine sc query $SERVICE 2>/dev/null | tr -d '\r' | awk '/STATE/ {print $3; exit}'
+}
+
+# Waits up to $1 s for the service to be deleted (the SCM drops a service
+# marked for deletion once its last handle is closed).
+wait_service_gone() {
+  local i
+  for ((i = 0; i < ${1:-20} * 10; i++)); do
+    wine sc query $SERVICE >/dev/null 2>&1 || return 0
+    sleep 0.1
+  done
+  return 1
 }
 
 wait_state() {
@@ -257,7 +295,7 @@ expect_no_failure_actions() {
 UNINSTALL_KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 msi_install() {
   local rc=0
-  timeout 180 wine msiexec /i "$(winepath -w "$1" 2>/dev/null)" /qn /l*v "$(winepath -w "$OUT/$2.log" 2>/dev/null)" \
+  WINE_TIMEOUT=180 wine msiexec /i "$(winepath -w "$1" 2>/dev/null)" /qn /l*v "$(winepath -w "$OUT/$2.log" 2>/dev/null)" \
     >"$OUT/$2.out" 2>&1 || rc=$?
   echo "$rc"
 }

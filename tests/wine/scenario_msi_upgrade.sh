@@ -114,16 +114,17 @@ rc=$(msi_install "$MSI_1009" downgrade1009)
 log "1.0.1.9 over 1.0.1 replaced it (the fourth field is not compared); 1.0.0.9 refused"
 
 # The same package again repairs: a service deleted by hand is back, running.
-wine net stop $SERVICE >/dev/null 2>&1
+stop_service
+wait_state 1 30
 run_service_exe -UNINSTALL -SILENT >/dev/null 2>&1 || fail "cannot delete the service by hand"
-wine sc query $SERVICE >/dev/null 2>&1 && fail "the service is still there"
+wait_service_gone 20 || fail "the service is still there"
 [ "$(msi_install "$MSI_1019" repair_again)" = 0 ] || fail "1.0.1.9 again: $(tail -n 20 "$OUT/repair_again.out")"
 [ "$(products)" = "1.0.1.9 " ] || fail "products after the repair: '$(products)'"
 running_pid >/dev/null
 log "1.0.1.9 again over itself: the deleted service is back and runs"
 
 # Removal: nothing of the package is left; the configuration is.
-timeout 120 wine msiexec /x "$(winepath -w "$MSI_1019" 2>/dev/null)" /qn /l*v "$(winepath -w "$OUT/remove.log" 2>/dev/null)" \
+WINE_TIMEOUT=120 wine msiexec /x "$(winepath -w "$MSI_1019" 2>/dev/null)" /qn /l*v "$(winepath -w "$OUT/remove.log" 2>/dev/null)" \
   >"$OUT/remove.out" 2>&1 || fail "msiexec /x exit $?: $(tail -n 20 "$OUT/remove.out")"
 wine sc query $SERVICE >/dev/null 2>&1 && fail "the removal left the service"
 [ -z "$(products)" ] || fail "products after the removal: '$(products)'"
