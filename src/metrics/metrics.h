@@ -24,12 +24,16 @@ struct Metrics {
   std::atomic<platform::Tick> last_ack_tick{kNever};
 
   // The event of whoever writes the status record (the supervisor's), set by
-  // its owner; signalled when the board comes or goes, so that the record
-  // follows at once. Null for nobody.
+  // its owner; signalled when what the record says changes (the board comes
+  // or goes, the checks' outlook moves), so that the record follows at once.
+  // Null for nobody.
   std::atomic<platform::WakeEvent*> status_listener{nullptr};
+  void StatusChanged() {
+    if (platform::WakeEvent* w = status_listener.load()) w->Signal();
+  }
   void SetDeviceRunning(bool running) {
     if (device_running.exchange(running, std::memory_order_relaxed) == running) return;
-    if (platform::WakeEvent* w = status_listener.load()) w->Signal();
+    StatusChanged();
   }
 
   std::atomic<bool> check_last_success{false};

@@ -74,10 +74,9 @@ void Tqov_lumo_service::ServiceStart(TService&, bool& started) {
   // The port object comes first: the supervisor hands it to the control
   // thread it creates, and that may happen at once.
   rt.port = std::make_unique<device::TComPort>();
-  supervision::SupervisorSeams seams = WireRun(rt, probes_, start_thread_, state_);
-  rt.supervisor = std::make_unique<supervision::TSupervisorThread>(
-      supervision::SupervisorContext{rt.clock, rt.registry, rt.log, rt.params, rt.flags, *rt.workers},
-      std::move(seams));
+  WireRun(rt, probes_, start_thread_, state_);
+  rt.supervisor = std::make_unique<supervision::TSupervisorThread>(supervision::SupervisorContext{
+      rt.clock, rt.registry, rt.log, rt.params, rt.flags, *rt.workers, *rt.reports, *rt.host});
   // The board's coming and going reaches the status record at once.
   rt.metrics.status_listener.store(&rt.supervisor->Stop().Wake());
   // A thread that cannot be created is a start failure: the error leaves

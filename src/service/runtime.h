@@ -45,6 +45,10 @@ struct Runtime {
   // (the checker before the control thread it reaches), then the port.
   std::unique_ptr<device::TComPort> port;
   std::unique_ptr<RunWorkers> workers;
+  // What the supervisor reports through and runs on the machine; they
+  // outlive it.
+  std::unique_ptr<supervision::RunReports> reports;
+  std::unique_ptr<supervision::HostActions> host;
   std::unique_ptr<supervision::TSupervisorThread> supervisor;
 };
 

@@ -112,7 +112,7 @@ void TOSMonitorThread::PublishOutlook() {
   const PublishedOutlook now{checked, ctx_.flags.last_check_ok.load(), failed_in_row_, left.modem, left.computer};
   if (published_ && *published_ == now) return;
   published_ = now;
-  if (platform::WakeEvent* w = ctx_.flags.supervisor_wake.load()) w->Signal();
+  ctx_.metrics->StatusChanged();
 }
 
 std::optional<bool> TOSMonitorThread::ProbeAddresses(std::vector<std::string>& reasons) {

@@ -1,7 +1,11 @@
-// Run-time flags shared by the supervisor and the checker.
+// What the supervisor and the checker tell each other during a run. Each
+// value has one writer: the supervisor's side says what it did (the dial
+// and its settle time), the checker's side what it found and asked for.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <limits>
 
 #include "platform/clock.h"
@@ -9,54 +13,93 @@
 
 namespace qov::supervision {
 
+inline constexpr platform::Tick kNoSettle = std::numeric_limits<platform::Tick>::min();
+
+// The tick `seconds` after `now`, or `kNoSettle` for 0 or less.
+inline platform::Tick SettleEnd(platform::Tick now, std::int32_t seconds) {
+  return seconds > 0 ? platform::DeadlineAfterSeconds(now, seconds) : kNoSettle;
+}
+
 struct RunFlags {
-  // Set by the supervisor after the start-up delay or a successful dial;
-  // cleared by the checker at every failed cycle (ConnectionLost).
-  std::atomic<bool> connection_up{false};
-  // The supervisor's event, woken when the connection is lost; set by the
-  // supervisor before it starts the checker.
+  // --- Written by the supervisor ---
+  // Its event, set before it starts the checker: woken when the checker
+  // reports a loss.
   std::atomic<platform::WakeEvent*> supervisor_wake{nullptr};
-  // Written by the supervisor only.
-  std::atomic<bool> start_wait_done{false};
-  std::atomic<bool> checker_started{false};
-  // Written by the checker: outcome of the last check cycle.
+  // Until this tick failed cycles do not count: the settle time of the dial
+  // that brought the connection up.
+  std::atomic<platform::Tick> dial_settle_until{kNoSettle};
+
+  // --- Written by the checker ---
+  // Outcome of the last check cycle.
   std::atomic<bool> last_check_ok{true};
-  // Until this tick failed cycles do not count towards an escalation: moved
-  // on by the checker at a modem reset and by the supervisor at a dial.
-  std::atomic<platform::Tick> settle_until{std::numeric_limits<platform::Tick>::min()};
-  // Whether the next dial that brings the connection up settles: armed at
-  // the start and by each modem-reset request, taken by that dial. The
-  // redials after failed cycles do not settle, or with a settle time at
-  // least the fail period no failure would ever count.
-  std::atomic<bool> dial_settles{true};
+  // Failed cycles so far: each one found the connection down, and the
+  // supervisor dials again after it.
+  std::atomic<std::uint64_t> connection_losses{0};
+  // Modem resets asked of the board so far: the first dial after each one
+  // settles.
+  std::atomic<std::uint64_t> modem_resets{0};
+  // Until this tick failed cycles do not count: the settle time after the
+  // last modem reset.
+  std::atomic<platform::Tick> reset_settle_until{kNoSettle};
 
   // The checker found the connection down: the supervisor redials.
   void ConnectionLost() {
-    connection_up.store(false);
+    connection_losses.fetch_add(1);
     if (platform::WakeEvent* w = supervisor_wake.load()) w->Signal();
   }
-
-  // The checker asks the board to reset the modem.
+  // The checker asks the board to reset the modem. Counted before the loss
+  // the same cycle reports, so the redial that loss causes settles.
   void ModemResetRequested(platform::Tick now, std::int32_t settle_s) {
-    SettleFor(now, settle_s);
-    dial_settles.store(true);
-  }
-  // The supervisor's dial has brought the connection up.
-  void ConnectionDialled(platform::Tick now, std::int32_t settle_s) {
-    connection_up.store(true);
-    if (dial_settles.exchange(false)) SettleFor(now, settle_s);
+    reset_settle_until.store(std::max(reset_settle_until.load(), SettleEnd(now, settle_s)));
+    modem_resets.fetch_add(1);
   }
 
-  // Starts a settle time of `seconds` from `now` (nothing for 0 or less);
-  // never shortens one already running.
-  void SettleFor(platform::Tick now, std::int32_t seconds) {
-    if (seconds <= 0) return;
-    const platform::Tick until = platform::DeadlineAfterSeconds(now, seconds);
-    platform::Tick current = settle_until.load();
-    while (current < until && !settle_until.compare_exchange_weak(current, until)) {
+  platform::Tick SettleUntil() const { return std::max(dial_settle_until.load(), reset_settle_until.load()); }
+  bool Settling(platform::Tick now) const { return now < SettleUntil(); }
+};
+
+// The supervisor's view of the connection, made from the checker's counts.
+// Used by one thread (the supervisor's).
+class ConnectionState {
+ public:
+  explicit ConnectionState(RunFlags& flags) : flags_(flags), losses_seen_(flags.connection_losses.load()) {}
+
+  // Up since the start-up delay or the last dial, unless a failed cycle has
+  // been reported since.
+  bool Up() {
+    const std::uint64_t losses = flags_.connection_losses.load();
+    if (losses != losses_seen_) {
+      losses_seen_ = losses;
+      up_ = false;
     }
+    return up_;
   }
-  bool Settling(platform::Tick now) const { return now < settle_until.load(); }
+  // The start-up delay is over: no dial, no settle time.
+  void StartDelayOver() {
+    (void)Up();
+    up_ = true;
+  }
+  // A dial brought the connection up. Only the first dial of the run and the
+  // first after each modem reset settle: the redials after failed cycles do
+  // not, or with a settle time at least the fail period no failure would
+  // ever count.
+  void Dialled(platform::Tick now, std::int32_t settle_s) {
+    (void)Up();
+    up_ = true;
+    const std::uint64_t resets = flags_.modem_resets.load();
+    if (settled_once_ && resets == resets_settled_) return;
+    settled_once_ = true;
+    resets_settled_ = resets;
+    const platform::Tick until = SettleEnd(now, settle_s);
+    if (until > flags_.dial_settle_until.load()) flags_.dial_settle_until.store(until);
+  }
+
+ private:
+  RunFlags& flags_;
+  std::uint64_t losses_seen_;
+  bool up_ = false;
+  bool settled_once_ = false;
+  std::uint64_t resets_settled_ = 0;
 };
 
 }  // namespace qov::supervision

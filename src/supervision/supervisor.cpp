@@ -23,17 +23,11 @@ std::optional<std::string> RasdialCommandLine(const std::string& connection_name
   return "rasdial \"" + connection_name + "\"";
 }
 
-TSupervisorThread::TSupervisorThread(SupervisorContext ctx, SupervisorSeams seams)
-    : ctx_(ctx), seams_(std::move(seams)) {}
+TSupervisorThread::TSupervisorThread(SupervisorContext ctx) : ctx_(ctx), connection_(ctx.flags) {}
 
 void TSupervisorThread::Execute() {
-  seams_.prime_system_load();
+  ctx_.host.PrimeSystemLoad();
   ctx_.log.Close();
-  ctx_.flags.connection_up = false;
-  ctx_.flags.start_wait_done = false;
-  ctx_.flags.checker_started = false;
-  ctx_.flags.last_check_ok = true;
-  ctx_.flags.dial_settles = true;
   ctx_.flags.supervisor_wake.store(&Stop().Wake());
   // A log file lost by a write wakes this thread to open it again.
   ctx_.log.WakeOnLoss(&Stop().Wake());
@@ -47,30 +41,30 @@ void TSupervisorThread::Execute() {
     // A thread that could not be created is tried again on the next pass.
     if (!control_started_) StartControlThread();
     if (checker_start_failed_) StartChecker();
-    if (!ctx_.flags.connection_up) BringConnectionUp();
+    if (!connection_.Up()) BringConnectionUp();
     // Without dialling the checker starts once the start-up delay is over.
-    if (!Terminated() && ctx_.flags.connection_up && !ctx_.params.connection_need_dial &&
-        !ctx_.flags.checker_started) {
+    if (!Terminated() && connection_.Up() && !ctx_.params.connection_need_dial && !checker_started_) {
       StartChecker();
     }
     LogSystemLoadWhenDue();
     RunPeriodicDuties();
     WaitForWork();
   }
-  seams_.publish_metrics(true);
-  seams_.publish_status(true);
+  ctx_.reports.PublishMetrics(true);
+  ctx_.reports.PublishStatus(true);
   ctx_.log.WakeOnLoss(nullptr);
   ctx_.flags.supervisor_wake.store(nullptr);
 }
 
 void TSupervisorThread::RunPeriodicDuties() {
   const platform::Tick now = ctx_.clock.NowMs();
-  if (seams_.host_watchdog_period_ms > 0 && platform::IsDue(now, next_feed_)) {
+  const std::int64_t feed_period_ms = ctx_.reports.HostWatchdogPeriodMs();
+  if (feed_period_ms > 0 && platform::IsDue(now, next_feed_)) {
     FeedHostWatchdog(now);
-    next_feed_ = platform::DeadlineAfter(now, seams_.host_watchdog_period_ms);
+    next_feed_ = platform::DeadlineAfter(now, feed_period_ms);
   }
-  next_metrics_ = seams_.publish_metrics(false);
-  next_status_ = seams_.publish_status(false);
+  next_metrics_ = ctx_.reports.PublishMetrics(false);
+  next_status_ = ctx_.reports.PublishStatus(false);
 }
 
 void TSupervisorThread::FeedHostWatchdog(platform::Tick now) {
@@ -82,12 +76,12 @@ void TSupervisorThread::FeedHostWatchdog(platform::Tick now) {
   }
   if (feed_withheld_) ctx_.log.Write("host watchdog ping resumed");
   feed_withheld_ = false;
-  seams_.feed_host_watchdog();
+  ctx_.reports.FeedHostWatchdog();
 }
 
 platform::Tick TSupervisorThread::NextDutyBefore(platform::Tick limit) const {
   platform::Tick next = limit;
-  if (seams_.host_watchdog_period_ms > 0) next = std::min(next, next_feed_);
+  if (ctx_.reports.HostWatchdogPeriodMs() > 0) next = std::min(next, next_feed_);
   if (next_metrics_) next = std::min(next, *next_metrics_);
   if (next_status_) next = std::min(next, *next_status_);
   return next;
@@ -100,7 +94,7 @@ void TSupervisorThread::WaitForWork() {
   if (p.system_load_log_enable) next = std::min(next, next_load_line_);
   // Something that failed, or a dial still running while the connection is
   // down, is looked at again after the pause.
-  const bool dialling = p.connection_need_dial && !ctx_.flags.connection_up;
+  const bool dialling = p.connection_need_dial && !connection_.Up();
   const bool log_lost = !p.log_file_path.empty() && !ctx_.log.IsOpen();
   if (!control_started_ || checker_start_failed_ || dialling || log_lost) {
     next = std::min(next, platform::DeadlineAfter(now, kRetryPauseMs));
@@ -114,10 +108,10 @@ void TSupervisorThread::LoadConfiguration() {
   ctx_.log.Configure(ctx_.params.log_file_path, ctx_.params.log_file_max_size);
   ctx_.log.Open();
   ctx_.log.Write("Service started");
-  if (auto line = seams_.previous_reset_report()) ctx_.log.Write(*line);
+  if (auto line = ctx_.reports.PreviousResetReport()) ctx_.log.Write(*line);
   for (const auto& name : loaded.wrong_type_values) ctx_.log.Write(config::WrongTypeMessage(name));
   for (const auto& name : loaded.control_character_values) ctx_.log.Write(config::ControlCharacterMessage(name));
-  seams_.configuration_loaded(loaded);
+  ctx_.reports.ConfigurationLoaded(loaded);
 }
 
 void TSupervisorThread::BringConnectionUp() {
@@ -129,23 +123,23 @@ void TSupervisorThread::BringConnectionUp() {
     const std::string quoted = "\"" + p.connection_name + "\"";
     if (Dial()) {
       ctx_.log.Write("Open Internet-connection " + quoted);
-      ctx_.flags.ConnectionDialled(ctx_.clock.NowMs(), p.check_settle_after_reset_s);
-      if (!ctx_.flags.checker_started) StartChecker();
+      connection_.Dialled(ctx_.clock.NowMs(), p.check_settle_after_reset_s);
+      if (!checker_started_) StartChecker();
     } else {
       ctx_.log.Write("Unable to open Internet-connection " + quoted);
     }
-  } else if (!ctx_.flags.start_wait_done) {
+  } else if (!start_wait_done_) {
     ctx_.log.Write("Wait " + std::to_string(p.wait_time_after_start_s / 60) + " min after start");
     WaitSeconds(static_cast<std::uint32_t>(p.wait_time_after_start_s));
-    ctx_.flags.connection_up = true;
-    ctx_.flags.start_wait_done = true;
+    connection_.StartDelayOver();
+    start_wait_done_ = true;
   }
 }
 
 bool TSupervisorThread::Dial() {
   const auto command = RasdialCommandLine(ctx_.params.connection_name);
-  if (!command || !seams_.start_process) return false;
-  dial_process_ = seams_.start_process(*command);
+  if (!command) return false;
+  dial_process_ = ctx_.host.StartProcess(*command);
   return dial_process_ != nullptr;
 }
 
@@ -164,7 +158,7 @@ void TSupervisorThread::StartChecker() {
   const StartOutcome outcome = ctx_.workers.StartChecker(error);
   checker_start_failed_ = outcome == StartOutcome::kFailed;
   if (checker_start_failed_) ctx_.log.Write("checker thread start fail (" + error + ")");
-  if (outcome == StartOutcome::kRunning) ctx_.flags.checker_started = true;
+  if (outcome == StartOutcome::kRunning) checker_started_ = true;
 }
 
 void TSupervisorThread::WaitSeconds(std::uint32_t seconds) {
@@ -181,7 +175,7 @@ void TSupervisorThread::LogSystemLoadWhenDue() {
   // A period of 0 writes a line at each pause, not back to back.
   next_load_line_ = std::max(platform::DeadlineAfterSeconds(ctx_.clock.NowMs(), p.system_load_log_period_s),
                              platform::DeadlineAfter(ctx_.clock.NowMs(), kRetryPauseMs));
-  if (auto text = seams_.system_load_text()) ctx_.log.Write("System Load: CPU - " + *text);
+  if (auto text = ctx_.host.SystemLoadText()) ctx_.log.Write("System Load: CPU - " + *text);
 }
 
 }  // namespace qov::supervision

@@ -3,7 +3,6 @@
 // "rasdial"), starts the checker and writes system-load lines.
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,38 +20,40 @@
 
 namespace qov::supervision {
 
-// What the supervisor starts and asks for, supplied by the service module.
-struct SupervisorSeams {
-  // Tell the host's own watchdog (systemd's) that the service is alive;
-  // called every `host_watchdog_period_ms` (never for 0), also during the
-  // start-up delay, but not while the control thread or the checker is past
-  // its promise of progress.
-  std::function<void()> feed_host_watchdog = [] {};
-  std::int64_t host_watchdog_period_ms = 0;
-  // Publish the metrics when their period has passed and give the time the
-  // next publication is due (nothing: none is); called at every wake-up and
-  // once with `stopping` set when this thread ends.
-  std::function<std::optional<platform::Tick>(bool stopping)> publish_metrics = [](bool) {
-    return std::optional<platform::Tick>();
-  };
-  // Keep the status record up to date, as publish_metrics does the metrics:
-  // at every wake-up, giving the time the next refresh is due, and once
-  // with `stopping` set when this thread ends.
-  std::function<std::optional<platform::Tick>(bool stopping)> publish_status = [](bool) {
-    return std::optional<platform::Tick>();
-  };
+// Where the run reports to the outside world, each report when it is due.
+// The defaults report nothing.
+class RunReports {
+ public:
+  virtual ~RunReports() = default;
+  // The host's own watchdog (systemd's): fed every HostWatchdogPeriodMs()
+  // (never for 0), also during the start-up delay, but not while the control
+  // thread or the checker is past its promise of progress.
+  virtual std::int64_t HostWatchdogPeriodMs() const { return 0; }
+  virtual void FeedHostWatchdog() {}
+  // Publish the metrics, or the status record, when their period has passed
+  // and give the time the next publication is due (nothing: none is);
+  // called at every wake-up and once with `stopping` set when the
+  // supervisor ends.
+  virtual std::optional<platform::Tick> PublishMetrics(bool /*stopping*/) { return std::nullopt; }
+  virtual std::optional<platform::Tick> PublishStatus(bool /*stopping*/) { return std::nullopt; }
   // The line about the last computer reset, once after it (logged after
   // "Service started"); nothing otherwise.
-  std::function<std::optional<std::string>()> previous_reset_report = [] { return std::nullopt; };
-  // Called once the configuration is loaded and its start lines are logged.
-  std::function<void(const config::LoadResult&)> configuration_loaded = [](const config::LoadResult&) {};
+  virtual std::optional<std::string> PreviousResetReport() { return std::nullopt; }
+  // The configuration is loaded and its start lines are logged.
+  virtual void ConfigurationLoaded(const config::LoadResult& /*loaded*/) {}
+};
+
+// What the supervisor reads of the machine and runs on it.
+class HostActions {
+ public:
+  virtual ~HostActions() = default;
   // Take the first CPU sample (at the supervisor's start).
-  std::function<void()> prime_system_load = [] {};
+  virtual void PrimeSystemLoad() {}
   // The text after "System Load: CPU - ", or nothing when no sample could be had.
-  std::function<std::optional<std::string>()> system_load_text = [] { return std::nullopt; };
+  virtual std::optional<std::string> SystemLoadText() { return std::nullopt; }
   // Start a detached process (the "rasdial" command line); null when it
   // could not be created.
-  std::function<std::unique_ptr<platform::ChildProcess>(const std::string&)> start_process;
+  virtual std::unique_ptr<platform::ChildProcess> StartProcess(const std::string& command_line) = 0;
 };
 
 struct SupervisorContext {
@@ -65,6 +66,8 @@ struct SupervisorContext {
   // Started once the configuration is loaded (the control thread) and once
   // the connection is up (the checker); their owner stops them.
   Workers& workers;
+  RunReports& reports;
+  HostActions& host;
 };
 
 // The "rasdial" command line for a phone-book entry; nothing when the name
@@ -73,7 +76,7 @@ std::optional<std::string> RasdialCommandLine(const std::string& connection_name
 
 class TSupervisorThread final : public platform::WorkerThread {
  public:
-  TSupervisorThread(SupervisorContext ctx, SupervisorSeams seams);
+  explicit TSupervisorThread(SupervisorContext ctx);
   ~TSupervisorThread() override { Join(); }
 
  protected:
@@ -98,12 +101,13 @@ class TSupervisorThread final : public platform::WorkerThread {
   platform::Tick NextDutyBefore(platform::Tick limit) const;
 
   SupervisorContext ctx_;
-  SupervisorSeams seams_;
+  ConnectionState connection_;
   platform::Tick next_load_line_ = 0;
   platform::Tick next_feed_ = 0;
   std::optional<platform::Tick> next_metrics_;
   std::optional<platform::Tick> next_status_;
-  // Written by this thread only.
+  bool start_wait_done_ = false;
+  bool checker_started_ = false;
   bool control_started_ = false;
   bool checker_start_failed_ = false;
   bool feed_withheld_ = false;

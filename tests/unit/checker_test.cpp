@@ -102,11 +102,11 @@ TEST_F(CheckerTest, OnlyComputerResetEscalatesToComputerEveryTime) {
 }
 
 TEST_F(CheckerTest, NeitherFlagRaisesNoRequestButStillFailsAndClearsConnection) {
-  flags.connection_up = true;
   RunFor(20 * kMinute);
   EXPECT_TRUE(modem_resets.empty() && pc_resets.empty());
-  EXPECT_FALSE(flags.connection_up);
   EXPECT_GT(log.Count("ping fail"), 10);
+  EXPECT_EQ(flags.connection_losses.load(), static_cast<std::uint64_t>(log.Count("ping fail")))
+      << "every failed cycle reports the connection lost";
 }
 
 // Thresholds that are always reached (a loop count of 0 or less, a negative
@@ -157,7 +157,7 @@ TEST_F(CheckerTest, SettleTimeKeepsFailuresUncountedThenCountsThemAgain) {
     log.Clear();
     modem_resets.clear();
     flags.last_check_ok = true;
-    flags.settle_until = std::numeric_limits<Tick>::min();
+    flags.reset_settle_until = kNoSettle;
     params.check_settle_after_reset_s = settle_s;
     RunFor(params.check_ok_period_s * 1000 + 9 * params.check_fail_period_s * 1000 + 5000);
     EXPECT_EQ(log.Count("ping fail"), 11) << "every failure is still logged";
@@ -184,8 +184,9 @@ TEST_F(CheckerTest, RedialsAfterFailedCyclesNeverHoldTheEscalationOff) {
     modem_resets.clear();
     pc_resets.clear();
     flags.last_check_ok = true;
-    flags.settle_until = std::numeric_limits<Tick>::min();
-    flags.dial_settles = true;
+    flags.reset_settle_until = kNoSettle;
+    flags.dial_settle_until = kNoSettle;
+    ConnectionState connection(flags);  // the supervisor's side
     params.check_settle_after_reset_s = settle_s;
     const Tick start = clock.NowMs();
     std::vector<Tick> modem_at, pc_at;
@@ -193,7 +194,7 @@ TEST_F(CheckerTest, RedialsAfterFailedCyclesNeverHoldTheEscalationOff) {
     const Tick end = start + 3 * per_modem_reset_ms + 5000;
     TOSMonitorThread checker(CheckerContext{clock, log, params, flags, &control, probes, nullptr, history, events});
     clock.OnSleep([&](Tick now) {
-      if (!flags.connection_up) flags.ConnectionDialled(now, params.check_settle_after_reset_s);
+      if (!connection.Up()) connection.Dialled(now, params.check_settle_after_reset_s);
       if (control.modem_reset_request.exchange(false)) modem_at.push_back(now - start);
       if (control.pc_reset_request.exchange(false)) pc_at.push_back(now - start);
       if (now >= end) checker.RequestTerminate();
@@ -542,6 +543,29 @@ TEST_F(CheckerTest, PublishedCyclesLeftAreWhenTheResetsCome) {
     ASSERT_FALSE(published.empty());
     EXPECT_GE(published.size(), static_cast<std::size_t>(last)) << "published after every cycle";
   }
+}
+
+// The status record follows the checks without a rewrite for every passing
+// cycle: its writer is woken only when what the record says changes.
+TEST_F(CheckerTest, TheStatusWriterIsWokenOnlyWhenTheOutlookChanges) {
+  params.check_ok_period_s = params.check_fail_period_s = 1;
+  metrics::Metrics m;
+  metrics = &m;
+  platform::WakeEvent wake;
+  m.status_listener = &wake;
+  int probed = 0;
+  probes.decide = [&](const test::FakeProbes::Call&) {
+    ++probed;
+    return probed <= 5 || probed > 8;  // 5 pass, 3 fail, then all pass
+  };
+  std::vector<int> woken_after;  // cycles done when the wake was seen
+  after_sleep = [&] {
+    if (wake.TryTake()) woken_after.push_back(Cycles());
+  };
+  RunFor(15'000);
+  after_sleep = nullptr;
+  ASSERT_GE(Cycles(), 14);
+  EXPECT_EQ(woken_after, (std::vector<int>{1, 6, 7, 8, 9})) << "the first check, each failure, the pass after them";
 }
 
 TEST_F(CheckerTest, EscalationWithoutControlThreadIsHarmless) {

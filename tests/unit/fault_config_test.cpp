@@ -41,6 +41,7 @@
 #include "support/fake_clock.h"
 #include "support/fake_device.h"
 #include "support/fake_probes.h"
+#include "support/fake_run_reports.h"
 #include "support/fake_serial_port.h"
 #include "support/fake_user_session.h"
 #include "support/fake_workers.h"
@@ -285,12 +286,12 @@ class ConfigFaultTest : public ::testing::Test {
     LogWriter log([] { return std::string("T"); }, clock);
     TParamRec params;
     supervision::RunFlags flags;
-    supervision::SupervisorSeams seams;
-    seams.start_process = [](const std::string&) -> std::unique_ptr<platform::ChildProcess> { return nullptr; };
-    seams.system_load_text = [] { return std::optional<std::string>("5 %"); };
+    test::FakeRunReports reports;
+    test::FakeHostActions host;
+    host.system_load_text = [] { return std::optional<std::string>("5 %"); };
     test::FakeWorkers workers(clock);
-    supervision::TSupervisorThread sup(supervision::SupervisorContext{clock, reg_, log, params, flags, workers},
-                                       seams);
+    supervision::TSupervisorThread sup(
+        supervision::SupervisorContext{clock, reg_, log, params, flags, workers, reports, host});
     const Tick terminate_at = clock.NowMs() + 3000;
     clock.OnSleep([&](Tick now) {
       if (now >= terminate_at) sup.RequestTerminate();

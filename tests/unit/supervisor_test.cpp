@@ -9,6 +9,7 @@
 
 #include "platform/memory_registry.h"
 #include "support/fake_clock.h"
+#include "support/fake_run_reports.h"
 #include "support/fake_workers.h"
 #include "support/temp_dir.h"
 
@@ -36,7 +37,7 @@ class SupervisorTest : public ::testing::Test {
  protected:
   SupervisorTest() {
     reg_.SetString(kConfigKey, "log_file_path", dir_.File("qov_log.txt"));
-    seams_.start_process = [this](const std::string& cmd) -> std::unique_ptr<platform::ChildProcess> {
+    host_.start_process = [this](const std::string& cmd) -> std::unique_ptr<platform::ChildProcess> {
       dials_.push_back({clock_.NowMs(), cmd});
       if (!dial_ok_) return nullptr;
       return std::make_unique<Dialler>(dialler_running_);
@@ -45,7 +46,7 @@ class SupervisorTest : public ::testing::Test {
 
   // Runs the body on this thread until the fake time passes `until`.
   void RunUntil(platform::Tick until) {
-    TSupervisorThread sup(SupervisorContext{clock_, reg_, log_, params_, flags_, workers_}, seams_);
+    TSupervisorThread sup(SupervisorContext{clock_, reg_, log_, params_, flags_, workers_, reports_, host_});
     running_ = &sup;
     clock_.OnSleep([&](platform::Tick now) {
       if (now >= until) sup.RequestTerminate();
@@ -86,7 +87,8 @@ class SupervisorTest : public ::testing::Test {
   config::LogWriter log_{[this] { return std::to_string(clock_.NowMs()); }};
   config::TParamRec params_;
   RunFlags flags_;
-  SupervisorSeams seams_;
+  test::FakeRunReports reports_;
+  test::FakeHostActions host_;
   test::FakeWorkers workers_{clock_};
   std::function<void(platform::Tick)> on_sleep_;
   bool dial_ok_ = true;
@@ -109,7 +111,7 @@ TEST_F(SupervisorTest, StartUpDelayThenCheckerOnTheNextPass) {
   ASSERT_EQ(checker_starts_.size(), 1u);
   EXPECT_GE(checker_starts_[0], 5000 + 59000);
   EXPECT_LE(checker_starts_[0], 5000 + 59000 + 250 + 100);
-  EXPECT_TRUE(flags_.connection_up && flags_.start_wait_done && flags_.checker_started);
+  EXPECT_EQ(Count("Wait 0 min after start"), 1) << "the delay is served once";
   EXPECT_TRUE(dials_.empty());
   EXPECT_EQ(params_.wait_time_after_start_s, 59) << "the record is filled for the other threads";
 }
@@ -119,10 +121,10 @@ TEST_F(SupervisorTest, StartUpDelayThenCheckerOnTheNextPass) {
 TEST_F(SupervisorTest, HostWatchdogIsFedOncePerItsPeriodThroughTheDelayAndAfter) {
   Dword("wait_time_after_start_s", 60);
   std::vector<platform::Tick> feeds;
-  seams_.feed_host_watchdog = [&] { feeds.push_back(clock_.NowMs()); };
+  reports_.feed_host_watchdog = [&] { feeds.push_back(clock_.NowMs()); };
   RunUntil(5000 + 70000);
   EXPECT_TRUE(feeds.empty());
-  seams_.host_watchdog_period_ms = 1500;
+  reports_.host_watchdog_period_ms = 1500;
   RunUntil(clock_.NowMs() + 70000);
   ASSERT_EQ(feeds.size(), 47u);  // 70 s / 1.5 s, and the feed at the start
   for (std::size_t i = 1; i < feeds.size(); ++i) EXPECT_EQ(feeds[i] - feeds[i - 1], 1500) << i;
@@ -134,7 +136,7 @@ TEST_F(SupervisorTest, StatusIsPublishedWhenDueThroughTheDelayAndOnceStopped) {
   Dword("wait_time_after_start_s", 60);
   std::vector<std::pair<platform::Tick, bool>> calls;
   platform::Tick next = 0;
-  seams_.publish_status = [&](bool stopping) -> std::optional<platform::Tick> {
+  reports_.publish_status = [&](bool stopping) -> std::optional<platform::Tick> {
     calls.emplace_back(clock_.NowMs(), stopping);
     if (stopping) return std::nullopt;
     if (clock_.NowMs() >= next) next = clock_.NowMs() + 5000;
@@ -155,7 +157,7 @@ TEST_F(SupervisorTest, StatusIsPublishedWhenDueThroughTheDelayAndOnceStopped) {
 }
 
 TEST_F(SupervisorTest, TheLastComputerResetIsLoggedRightAfterServiceStarted) {
-  seams_.previous_reset_report = [] { return std::optional<std::string>("Previous computer reset: then (why)"); };
+  reports_.previous_reset_report = [] { return std::optional<std::string>("Previous computer reset: then (why)"); };
   Text("reset_modem", "wrong type");
   RunUntil(5000 + 500);
   const auto texts = Texts();
@@ -185,9 +187,8 @@ TEST_F(SupervisorTest, DelayEndingAfterTheStopBeganStartsNoWorker) {
     if (now == 5000 + 5000) workers_.gate_open = false;
   };
   RunUntil(5000 + 30000);
-  EXPECT_TRUE(flags_.start_wait_done);
+  EXPECT_EQ(Count("Wait 0 min after start"), 1);
   EXPECT_TRUE(checker_starts_.empty());
-  EXPECT_FALSE(flags_.checker_started);
 }
 
 // A worker whose thread cannot be created is logged and tried again on the
@@ -202,7 +203,7 @@ TEST_F(SupervisorTest, FailedThreadCreationIsLoggedAndRetriedOnTheNextPass) {
   ASSERT_EQ(workers_.control_attempts.size(), 2u);
   ASSERT_EQ(workers_.checker_attempts.size(), 2u);
   EXPECT_EQ(workers_.checker_attempts[1] - workers_.checker_attempts[0], 100) << "the next pass, 0.1 s later";
-  EXPECT_TRUE(flags_.checker_started);
+  EXPECT_EQ(checker_starts_.size(), 1u);
 }
 
 // A worker past its promise of progress (stuck in a driver call or a probe)
@@ -210,9 +211,9 @@ TEST_F(SupervisorTest, FailedThreadCreationIsLoggedAndRetriedOnTheNextPass) {
 // restarts the service instead of hearing that it is alive.
 TEST_F(SupervisorTest, HostWatchdogIsNotFedWhileAWorkerIsPastItsPromise) {
   Dword("wait_time_after_start_s", 1);
-  seams_.host_watchdog_period_ms = 1000;
+  reports_.host_watchdog_period_ms = 1000;
   std::vector<platform::Tick> feeds;
-  seams_.feed_host_watchdog = [&] { feeds.push_back(clock_.NowMs()); };
+  reports_.feed_host_watchdog = [&] { feeds.push_back(clock_.NowMs()); };
   workers_.stuck = [](platform::Tick now) -> const char* {
     if (now > 10500 && now < 20000) return "control thread";
     if (now > 40500) return "checker thread";
@@ -286,7 +287,6 @@ TEST_F(SupervisorTest, FailedDialIsRetriedEveryPass) {
   EXPECT_EQ(dials_.size(), 10u);
   EXPECT_EQ(Count("Unable to open Internet-connection \"isp\""), 10);
   EXPECT_TRUE(checker_starts_.empty());
-  EXPECT_FALSE(flags_.connection_up);
 }
 
 TEST_F(SupervisorTest, RedialsAfterAFailedCycleButStartsTheCheckerOnce) {
@@ -323,7 +323,7 @@ TEST_F(SupervisorTest, DialFlagWithoutNameServesTheDelayAndNeverStartsTheChecker
   Dword("wait_time_after_start_s", 2);
   RunUntil(5000 + 10000);
   EXPECT_TRUE(dials_.empty());
-  EXPECT_TRUE(flags_.connection_up);
+  EXPECT_EQ(Count("Wait 0 min after start"), 1) << "the delay is served once";
   EXPECT_TRUE(checker_starts_.empty());
 }
 
@@ -372,8 +372,8 @@ TEST_F(SupervisorTest, SystemLoadLineOnEveryPassWithPeriodZero) {
   Dword("system_load_log_period_s", 0);
   Dword("wait_time_after_start_s", 1);
   bool primed = false;
-  seams_.prime_system_load = [&] { primed = true; };
-  seams_.system_load_text = [] { return std::optional<std::string>("7%; RAM in use - 1%; ..."); };
+  host_.prime_system_load = [&] { primed = true; };
+  host_.system_load_text = [] { return std::optional<std::string>("7%; RAM in use - 1%; ..."); };
   RunUntil(5000 + 1000 + 500);
   EXPECT_TRUE(primed);
   // One line per pass: the delay pass and the four 100 ms passes after it.
