@@ -290,12 +290,36 @@ expect_no_failure_actions() {
   [ "$got" = "query failed: 1060" ] || fail "$1: recovery actions after the removal: $got"
 }
 
+# Processes of this prefix whose command line matches $1.
+prefix_pids() {
+  local pid
+  for pid in $(pgrep -f "$1" 2>/dev/null); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$PREFIX" && echo "$pid"
+  done
+  return 0
+}
+
+# msiexec with the given arguments, each try bounded to 180 s; its exit
+# code is the function's. The process the command started can end while
+# another msiexec of the prefix (the custom actions' server) still hands
+# lines to the log: it returns once no msiexec of this prefix runs.
+run_msiexec() {
+  local rc=0 i
+  WINE_TIMEOUT=180 wine msiexec "$@" || rc=$?
+  for ((i = 0; i < 300; i++)); do
+    [ -z "$(prefix_pids 'msiexec')" ] && break
+    sleep 0.1
+  done
+  [ "$i" = 0 ] || log "another msiexec of the prefix ran on after the command: waited $((i * 100)) ms"
+  return "$rc"
+}
+
 # The installer's product list, and msiexec /i of package $1 with its log in
 # $OUT/$2.log (prints its exit code).
 UNINSTALL_KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 msi_install() {
   local rc=0
-  WINE_TIMEOUT=180 wine msiexec /i "$(winepath -w "$1" 2>/dev/null)" /qn /l*v "$(winepath -w "$OUT/$2.log" 2>/dev/null)" \
+  run_msiexec /i "$(winepath -w "$1" 2>/dev/null)" /qn /l*v "$(winepath -w "$OUT/$2.log" 2>/dev/null)" \
     >"$OUT/$2.out" 2>&1 || rc=$?
   echo "$rc"
 }

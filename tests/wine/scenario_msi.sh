@@ -34,7 +34,7 @@ log "package $(basename "$MSI")"
 # (-INSTALL reports 1073) and leaves that service as it was.
 install_service
 rc=0
-WINE_TIMEOUT=120 wine msiexec /i "$MSI_WIN" /qn >"$OUT/msi_conflict.out" 2>&1 || rc=$?
+run_msiexec /i "$MSI_WIN" /qn >"$OUT/msi_conflict.out" 2>&1 || rc=$?
 [ "$rc" != 0 ] || fail "msiexec /i over a hand-installed service succeeded"
 [ ! -e "$DRIVE_C/Program Files/QOV Lumo" ] || fail "the failed install left files"
 [ "$(reg_value "$SERVICE_KEY" ImagePath)" = 'REG_SZ C:\qov\qov_lumo_service.exe' ] ||
@@ -52,7 +52,7 @@ start_device_sim COM3
 
 # Silent install: the service is registered and started by the package.
 notes=$(failure_action_notes)
-WINE_TIMEOUT=120 wine msiexec /i "$MSI_WIN" /qn /l*v "$(winepath -w "$OUT/msi_install.log" 2>/dev/null)" >"$OUT/msi_install.out" 2>&1 ||
+run_msiexec /i "$MSI_WIN" /qn /l*v "$(winepath -w "$OUT/msi_install.log" 2>/dev/null)" >"$OUT/msi_install.out" 2>&1 ||
   fail "msiexec /i exit $?: $(tail -n 20 "$OUT/msi_install.out")"
 [ -f "$PF_EXE" ] || fail "no exe under Program Files: $(ls -R "$DRIVE_C/Program Files" 2>&1 | head -20)"
 cmp -s "$PF_EXE" "$EXE_DIR/$SERVICE.exe" || fail "the installed exe is not the packaged one"
@@ -87,7 +87,7 @@ cmp -s "$OUT/config.before" "$OUT/config.installed" ||
   fail "the install changed the configuration: $(diff "$OUT/config.before" "$OUT/config.installed")"
 
 # Silent removal: stopped (the board's timer too), deleted, files gone.
-WINE_TIMEOUT=120 wine msiexec /x "$MSI_WIN" /qn /l*v "$(winepath -w "$OUT/msi_uninstall.log" 2>/dev/null)" >"$OUT/msi_uninstall.out" 2>&1 ||
+run_msiexec /x "$MSI_WIN" /qn /l*v "$(winepath -w "$OUT/msi_uninstall.log" 2>/dev/null)" >"$OUT/msi_uninstall.out" 2>&1 ||
   fail "msiexec /x exit $?: $(tail -n 20 "$OUT/msi_uninstall.out")"
 installed && fail "msiexec /x left the service"
 expect_no_failure_actions "msiexec /x"

@@ -21,7 +21,7 @@ MSI_WIN=$(winepath -w "$(tail -n 1 "$OUT/package.out")" 2>/dev/null)
 # msiexec /i with CONFIG_FILE=$1 (a Windows path), its log in $OUT/$2.log; its exit code.
 install_with() {
   local rc=0
-  WINE_TIMEOUT=120 wine msiexec /i "$MSI_WIN" "CONFIG_FILE=$1" /qn /l*v "$(winepath -w "$OUT/$2.log" 2>/dev/null)" \
+  run_msiexec /i "$MSI_WIN" "CONFIG_FILE=$1" /qn /l*v "$(winepath -w "$OUT/$2.log" 2>/dev/null)" \
     >"$OUT/$2.out" 2>&1 || rc=$?
   echo "$rc"
 }

@@ -124,7 +124,7 @@ running_pid >/dev/null
 log "1.0.1.9 again over itself: the deleted service is back and runs"
 
 # Removal: nothing of the package is left; the configuration is.
-WINE_TIMEOUT=120 wine msiexec /x "$(winepath -w "$MSI_1019" 2>/dev/null)" /qn /l*v "$(winepath -w "$OUT/remove.log" 2>/dev/null)" \
+run_msiexec /x "$(winepath -w "$MSI_1019" 2>/dev/null)" /qn /l*v "$(winepath -w "$OUT/remove.log" 2>/dev/null)" \
   >"$OUT/remove.out" 2>&1 || fail "msiexec /x exit $?: $(tail -n 20 "$OUT/remove.out")"
 wine sc query $SERVICE >/dev/null 2>&1 && fail "the removal left the service"
 [ -z "$(products)" ] || fail "products after the removal: '$(products)'"
