@@ -290,6 +290,16 @@ expect_no_failure_actions() {
   [ "$got" = "query failed: 1060" ] || fail "$1: recovery actions after the removal: $got"
 }
 
+# Waits up to $3 s for the line $2 (without its CR) in file $1.
+wait_file_line() {
+  local i
+  for ((i = 0; i < $3 * 10; i++)); do
+    tr -d '\r' <"$1" 2>/dev/null | grep -qxF -- "$2" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
 # Processes of this prefix whose command line matches $1.
 prefix_pids() {
   local pid

@@ -49,9 +49,10 @@ for c in "${bad_cases[@]}"; do
   IFS='|' read -r name path reason <<<"$c"
   rc=$(install_with "$path" "$name")
   [ "$rc" != 0 ] || fail "$name: the install succeeded"
+  # The action's last line; the reason comes before it.
+  wait_file_line "$OUT/$name.log" "ImportConfig: nothing imported; the install fails" 10 || fail "$name: no refusal line"
   tr -d '\r' <"$OUT/$name.log" | grep -qF "ImportConfig: $path$reason" ||
     fail "$name: no reason in the log: $(grep -a 'ImportConfig' "$OUT/$name.log")"
-  tr -d '\r' <"$OUT/$name.log" | grep -qxF "ImportConfig: nothing imported; the install fails" || fail "$name: no refusal line"
   wine sc query $SERVICE >/dev/null 2>&1 && fail "$name: the failed install left a service"
   [ ! -e "$PF_DIR" ] || fail "$name: the failed install left files: $(ls -A "$PF_DIR")"
   whole_key_dump >"$OUT/config.$name"
