@@ -208,14 +208,17 @@ last_log_message() { log_messages | tail -n 1; }
 # Event-log insertion strings written during the session.
 event_log_lines() { grep -a 'err:eventlog:ReportEvent' "$OUT"/*.err 2>/dev/null || true; }
 
-# Unix pids of this prefix's service process (other prefixes may run one too).
-service_pids() {
+# Unix pids of this prefix's processes whose command line matches $1 (other
+# prefixes may run the same programs).
+prefix_pids() {
   local pid
-  for pid in $(pgrep -f 'qov_lumo_service.exe' 2>/dev/null); do
+  for pid in $(pgrep -f "$1" 2>/dev/null); do
     tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$PREFIX" && echo "$pid"
   done
   return 0
 }
+# This prefix's service process.
+service_pids() { prefix_pids 'qov_lumo_service.exe'; }
 
 # Waits until the wine process `pid` has ended.
 wait_pid_gone() {
@@ -298,15 +301,6 @@ wait_file_line() {
     sleep 0.1
   done
   return 1
-}
-
-# Processes of this prefix whose command line matches $1.
-prefix_pids() {
-  local pid
-  for pid in $(pgrep -f "$1" 2>/dev/null); do
-    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$PREFIX" && echo "$pid"
-  done
-  return 0
 }
 
 # msiexec with the given arguments, each try bounded to 180 s; its exit
