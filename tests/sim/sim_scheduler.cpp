@@ -9,6 +9,8 @@
 namespace qov::sim {
 namespace {
 
+constexpr int kSpins = 0;
+
 // Tells the scheduler when a thread it knows ends, so the baton moves on.
 struct ExitGuard {
   SimScheduler* scheduler = nullptr;
@@ -94,8 +96,19 @@ bool SimScheduler::WaitUntil(Tick deadline, platform::WakeEvent& wake) {
 }
 
 void SimScheduler::AwaitGrant(std::unique_lock<std::mutex>& l, SimThread* self) {
-  self->cv.wait(l, [self] { return self->granted; });
-  self->granted = false;
+  if (!self->granted.load(std::memory_order_acquire)) {
+    l.unlock();
+    for (int i = 0; i < kSpins && !self->granted.load(std::memory_order_acquire); ++i) {
+#if defined(__x86_64__) || defined(__i386__)
+      __builtin_ia32_pause();
+#endif
+    }
+    l.lock();
+    self->sleeping = true;
+    self->cv.wait(l, [self] { return self->granted.load(std::memory_order_relaxed); });
+    self->sleeping = false;
+  }
+  self->granted.store(false, std::memory_order_relaxed);
   self->state = SimThread::State::kRunning;
   if (self->killed) {
     l.unlock();
@@ -106,8 +119,8 @@ void SimScheduler::AwaitGrant(std::unique_lock<std::mutex>& l, SimThread* self) 
 
 void SimScheduler::Grant(SimThread* t) {
   ++switches_;
-  t->granted = true;
-  t->cv.notify_one();
+  t->granted.store(true, std::memory_order_release);
+  if (t->sleeping) t->cv.notify_one();
 }
 
 void SimScheduler::RunDueEvents(std::unique_lock<std::mutex>& l) {

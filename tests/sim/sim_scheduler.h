@@ -6,6 +6,7 @@
 // to the earliest deadline or world event. Same seed, same interleaving.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -125,7 +126,10 @@ struct SimThread {
   Tick deadline = 0;
   platform::WakeEvent* wake = nullptr;
   bool signalled = false;  // the wake taken on its behalf while parked
-  bool granted = false;
+  // Set under the scheduler's mutex; read spinning without it for a moment
+  // before the thread sleeps, which saves most sleeps of a quick exchange.
+  std::atomic<bool> granted{false};
+  bool sleeping = false;
   bool frozen = false;
   bool killed = false;
   bool in_handoff_wait = false;  // parked in HandOff: only its return wakes it

@@ -205,8 +205,9 @@ void Simulation::DrawConfiguration() {
   c.reset_comp = r.Chance(0.7);
   c.check_fail_loop_count_before_reset_comp = static_cast<std::int32_t>(r.Between(-1, 4));
   c.log_file_max_size = static_cast<std::int32_t>(r.Between(0, 64));
-  static constexpr std::int32_t kLife[] = {1000, 5000, 15000, 30000, 60000, 60000, 120000};
-  c.life_beakon_period_ms = kLife[r.Between(0, 6)];
+  // Short periods are legal but cost a turn each: seldom drawn.
+  static constexpr std::int32_t kLife[] = {5000, 15000, 30000, 60000, 60000, 60000, 120000};
+  c.life_beakon_period_ms = r.Chance(0.03) ? static_cast<std::int32_t>(r.Between(-1000, 1000)) : kLife[r.Between(0, 6)];
   c.check_addr_count = static_cast<std::int32_t>(r.Chance(0.05) ? 0 : r.Between(1, 3));
   c.check_settle_after_reset_s = static_cast<std::int32_t>(r.Chance(0.3) ? r.Between(-10, 0) : r.Between(30, 1200));
   c.reset_comp_max_per_day = static_cast<std::int32_t>(r.Between(0, 4));
@@ -407,7 +408,7 @@ void Simulation::PowerCut(const std::string& why) {
 
 void Simulation::OnLogLine(const std::string& m) {
   const Tick now = Now();
-  trace_.Add(now, "log", m);
+  trace_.Add(now, "log", m, m == "Life message send ok" || m == "ping ok");
   // Invariant: nothing is logged after "Service stopped".
   if (stopped_line_seen_) Violation("a line after \"Service stopped\"", m);
   if (m == "Service stopped") stopped_line_seen_ = true;
@@ -486,8 +487,14 @@ void Simulation::OnResetRequest(bool computer) {
   if (ref_.cycle_settled) {
     Violation("reset inside a settle window", computer ? "computer" : "modem");
   }
-  // Invariant: the failed cycles since the last success reached the threshold.
-  if (ref_.failed_since_success < std::max(cfg_.check_fail_loop_count, 0) + 1) {
+  // Invariant: the failed cycles since the last success reached the
+  // threshold: check_fail_loop_count + 1 (the first failure counts 0), or
+  // one for a computer reset when check_fail_loop_count_before_reset_comp
+  // is negative (no modem reset is then needed before it).
+  const int threshold = computer && cfg_.check_fail_loop_count_before_reset_comp < 0
+                            ? 1
+                            : std::max(cfg_.check_fail_loop_count, 0) + 1;
+  if (ref_.failed_since_success < threshold) {
     Violation("reset before the failed cycles reached the threshold",
               std::to_string(ref_.failed_since_success) + " counted failures");
   }
@@ -496,18 +503,21 @@ void Simulation::OnResetRequest(bool computer) {
   // A reset whose record did not reach the disk may go uncounted after a
   // reboot (the log and the events say so): the guard promises nothing for it.
   if (computer && !cfg_.reset_dry_run && cfg_.reset_comp_max_per_day > 0 && !record_failed) {
-    // Invariant: never more computer resets in 24 h (of the wall clock, the
-    // one that survives a reset) than reset_comp_max_per_day, across reboots.
-    const std::int64_t wall = WallSeconds();
+    // Invariant: never more computer resets in 24 h than
+    // reset_comp_max_per_day, across reboots and clock steps. The day is
+    // measured as the time that passed plus the wall clock's forward steps
+    // (a clock set forward lets old resets go, as that time's passing
+    // would; one set back must not bring them back early).
     int in_day = 0;
-    for (const std::int64_t t : computer_reset_walls_) {
-      if (wall - std::min(t, wall) < supervision::kResetWindowSeconds) ++in_day;
+    for (const auto& [at, forward] : computer_resets_) {
+      const std::int64_t age_ms = (now - at) + (wall_forward_ms_ - forward);
+      if (age_ms < supervision::kResetWindowSeconds * 1000) ++in_day;
     }
     if (in_day >= cfg_.reset_comp_max_per_day) {
       Violation("more computer resets in 24 h than reset_comp_max_per_day",
                 std::to_string(in_day + 1) + " > " + std::to_string(cfg_.reset_comp_max_per_day));
     }
-    computer_reset_walls_.push_back(wall);
+    computer_resets_.emplace_back(now, wall_forward_ms_);
   }
 }
 
@@ -654,13 +664,15 @@ void Simulation::NextOtherFault() {
     const std::int64_t step = r.Chance(0.5) ? r.Between(-12 * kHour, -1000) : r.Between(1000, 12 * kHour);
     Fault("wall clock step", std::to_string(step / 1000) + " s");
     wall_offset_ms_ += step;
+    if (step > 0) wall_forward_ms_ += step;
   } else if (kind == 1) {
     const Tick lasts = r.Between(kMinute, 3 * kHour);
     Fault("state flushes fail", std::to_string(lasts / 1000) + " s");
     state_registry_.flushes_fail = true;
     sched_.At(Now() + lasts, [this] { state_registry_.flushes_fail = false; });
   } else if (kind == 2) {
-    const Tick lasts = r.Between(kMinute, 3 * kHour);
+    // Short: the supervisor retries (and logs) every 100 ms meanwhile.
+    const Tick lasts = r.Between(10'000, 10 * kMinute);
     Fault("dial fails", std::to_string(lasts / 1000) + " s");
     dial_fails_ = true;
     sched_.At(Now() + lasts, [this] { dial_fails_ = false; });

@@ -124,8 +124,10 @@ class Simulation {
     bool any_cycle = false;
     Tick last_cycle_at = 0;
   } ref_;
-  // Wall times of the computer resets asked for, across reboots.
-  std::vector<std::int64_t> computer_reset_walls_;
+  // The computer resets asked for, across reboots: when, and the wall
+  // clock's forward steps until then.
+  std::vector<std::pair<Tick, std::int64_t>> computer_resets_;
+  std::int64_t wall_forward_ms_ = 0;
   int timer_init_frames_ = 0;
   bool timer_started_since_stop_ack_ = false;
   bool record_failed_ = false;
