@@ -81,6 +81,7 @@ class SimNetwork final : public supervision::Probes {
 // until a flush puts them on the disk; a reset keeps only the disk's.
 class SimRegistry final : public platform::Registry {
  public:
+  explicit SimRegistry(SimScheduler& sched) : sched_(sched) {}
   bool KeyExists(const std::string& path) override { return cache_.KeyExists(path); }
   std::unique_ptr<platform::RegKey> Open(const std::string& path, bool create) override {
     auto key = cache_.Open(path, create);
@@ -99,6 +100,9 @@ class SimRegistry final : public platform::Registry {
   }
   // While set, flushes fail (a disk that refuses the write).
   bool flushes_fail = false;
+  // Until then, a flush waits this long first (a stalled disk).
+  Tick stall_until = 0;
+  Tick stall_ms = 0;
 
  private:
   class Key final : public platform::RegKey {
@@ -113,6 +117,10 @@ class SimRegistry final : public platform::Registry {
     }
     bool WriteDword(const std::string& name, std::uint32_t value) override { return inner_->WriteDword(name, value); }
     bool Flush() override {
+      if (owner_.sched_.NowMs() < owner_.stall_until) {
+        platform::WakeEvent never;
+        owner_.sched_.WaitUntil(owner_.sched_.NowMs() + owner_.stall_ms, never);
+      }
       if (owner_.flushes_fail) return false;
       auto& disk = owner_.disk_[path_];
       disk.clear();
@@ -128,6 +136,7 @@ class SimRegistry final : public platform::Registry {
     std::unique_ptr<platform::RegKey> inner_;
   };
 
+  SimScheduler& sched_;
   platform::MemoryRegistry cache_;
   std::map<std::string, std::vector<std::pair<std::string, platform::RegValue>>> disk_;
 };

@@ -179,7 +179,8 @@ Simulation::Simulation(std::uint64_t seed, double hours, std::FILE* trace_file)
       end_(static_cast<Tick>(hours * static_cast<double>(kHour))),
       sched_(seed, 0),
       trace_(trace_file),
-      net_(sched_) {
+      net_(sched_),
+      state_registry_(sched_) {
   result_.seed = seed;
   result_.hours = hours;
   state_ = platform::RegistryStateStore(state_registry_);
@@ -291,6 +292,7 @@ RunResult Simulation::Run() {
       last_life_.reset();
     }
     if (code == device::CMD_TIMER_STOP) last_life_.reset();
+    if (code == device::CMD_MODEM_RESET || code == device::CMD_PC_RESET) OnResetCommand(code == device::CMD_PC_RESET);
   };
   ScheduleFaults();
   StartService();
@@ -334,6 +336,8 @@ void Simulation::StartService() {
   stopped_line_seen_ = false;
   timer_started_since_stop_ack_ = false;
   record_failed_ = false;
+  pending_request_[0].reset();
+  pending_request_[1].reset();
   checker_running_ = false;
   last_life_.reset();
   ref_ = Reference{};
@@ -414,6 +418,8 @@ void Simulation::OnLogLine(const std::string& m) {
   if (m == "Service stopped") stopped_line_seen_ = true;
   if (m == "QOV timer stop ok") timer_started_since_stop_ack_ = false;
   if (m.rfind("reset history write fail", 0) == 0) record_failed_ = true;
+  if (m.rfind("modem reset dropped", 0) == 0) pending_request_[0].reset();
+  if (m.rfind("reset pc dropped", 0) == 0) pending_request_[1].reset();
   if (m.rfind("Open Internet-connection", 0) == 0) {
     if (ref_.dial_settles && cfg_.check_settle_after_reset_s > 0) {
       ref_.settle_until = std::max(ref_.settle_until, now + cfg_.check_settle_after_reset_s * Tick{1000});
@@ -478,8 +484,10 @@ void Simulation::OnResetRequest(bool computer) {
   (computer ? result_.computer_requests : result_.modem_requests)++;
   (computer ? ref_.got_computer : ref_.got_modem)++;
   (computer ? computer_request_since_down_ : modem_request_since_down_) = now;
+  if (!cfg_.reset_dry_run) pending_request_[computer ? 1 : 0] = now;
   // Invariant: no reset while the checks pass: only the cycle that just failed asks.
-  if (!ref_.any_cycle || ref_.last_ok || ref_.last_cycle_at != now) {
+  // (A stalled disk may hold the request back after the cycle's line.)
+  if (!ref_.any_cycle || ref_.last_ok) {
     Violation("reset asked for while the checks pass", computer ? "computer" : "modem");
   }
   // Invariant: none inside a settle window (the window restated from the
@@ -511,7 +519,8 @@ void Simulation::OnResetRequest(bool computer) {
     int in_day = 0;
     for (const auto& [at, forward] : computer_resets_) {
       const std::int64_t age_ms = (now - at) + (wall_forward_ms_ - forward);
-      if (age_ms < supervision::kResetWindowSeconds * 1000) ++in_day;
+      // The wall clock counts whole seconds: one second's grace.
+      if (age_ms + 1000 < supervision::kResetWindowSeconds * 1000) ++in_day;
     }
     if (in_day >= cfg_.reset_comp_max_per_day) {
       Violation("more computer resets in 24 h than reset_comp_max_per_day",
@@ -519,6 +528,29 @@ void Simulation::OnResetRequest(bool computer) {
     }
     computer_resets_.emplace_back(now, wall_forward_ms_);
   }
+}
+
+void Simulation::OnResetCommand(bool computer) {
+  const int k = computer ? 1 : 0;
+  const Tick now = Now();
+  // The same command again within an exchange: a retry.
+  if (last_reset_frame_[k] && now - *last_reset_frame_[k] < 3000) return;
+  last_reset_frame_[k] = now;
+  trace_.Add(now, "board", computer ? "takes a computer reset command" : "takes a modem reset command");
+  // Invariant: a reset command reaches the board only for a request of the
+  // checker, and no later than the control thread keeps a request while
+  // the board is away (a check period, plus its port-open waits and one
+  // pass); a stale request is dropped, never carried out.
+  const Tick bound = std::max<Tick>(cfg_.check_fail_period_s, 0) * 1000 + 90'000;
+  if (!pending_request_[k]) {
+    Violation("reset command without a request", computer ? "computer" : "modem");
+  } else if (now - *pending_request_[k] > bound) {
+    Violation("stale reset request carried out",
+              std::string(computer ? "computer" : "modem") + " reset asked for " +
+                  std::to_string((now - *pending_request_[k]) / 1000) + " s before, bound " +
+                  std::to_string(bound / 1000) + " s");
+  }
+  pending_request_[k].reset();
 }
 
 void Simulation::CheckEscalationMatch() {
@@ -659,8 +691,14 @@ void Simulation::NextNetworkFault() {
 
 void Simulation::NextOtherFault() {
   Rng& r = sched_.rng();
-  const auto kind = r.Between(0, 3);
-  if (kind == 0) {
+  const auto kind = r.Between(0, 4);
+  if (kind == 4) {
+    const Tick lasts = r.Between(kMinute, 3 * kHour);
+    state_registry_.stall_until = Now() + lasts;
+    state_registry_.stall_ms = r.Between(1000, 20'000);
+    Fault("state disk stalls", std::to_string(state_registry_.stall_ms / 1000) + " s per flush for " +
+                                   std::to_string(lasts / 1000) + " s");
+  } else if (kind == 0) {
     const std::int64_t step = r.Chance(0.5) ? r.Between(-12 * kHour, -1000) : r.Between(1000, 12 * kHour);
     Fault("wall clock step", std::to_string(step / 1000) + " s");
     wall_offset_ms_ += step;

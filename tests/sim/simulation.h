@@ -70,6 +70,7 @@ class Simulation {
   void NoteNetworkChange();
   void CheckLiveness();
   void CheckEscalationMatch();
+  void OnResetCommand(bool computer);
   void Violation(const std::string& invariant, const std::string& detail);
   bool AllTargetsDown() const;
   Tick Now() { return sched_.NowMs(); }
@@ -131,6 +132,10 @@ class Simulation {
   int timer_init_frames_ = 0;
   bool timer_started_since_stop_ack_ = false;
   bool record_failed_ = false;
+  // Per kind (modem, computer): the checker's request not yet carried out,
+  // and the last command frame the board took.
+  std::optional<Tick> pending_request_[2];
+  std::optional<Tick> last_reset_frame_[2];
   RunResult result_;
 };
 
