@@ -338,6 +338,7 @@ void Simulation::StartService() {
   record_failed_ = false;
   pending_request_[0].reset();
   pending_request_[1].reset();
+  line_counts_.clear();
   checker_running_ = false;
   last_life_.reset();
   ref_ = Reference{};
@@ -385,6 +386,27 @@ void Simulation::StopService() {
   // Invariant: every thread ends within its step's limit, a silent or
   // missing board included (a thread left behind keeps the whole run alive).
   if (!all_ended) Violation("a stop left a thread behind", "");
+  // Invariant: the metrics counters equal the counts of their log lines,
+  // and no line was lost without being counted.
+  const auto count = [this](const char* line) { return line_counts_[line]; };
+  const std::pair<const char*, std::uint64_t> pairs[] = {
+      {"Life message send ok", rt.metrics.life_messages_ok.load()},
+      {"Life message send fail", rt.metrics.life_messages_fail.load()},
+      {"ping ok", rt.metrics.check_cycles_ok.load()},
+      {"ping fail", rt.metrics.check_cycles_fail.load()},
+  };
+  for (const auto& [line, counted] : pairs) {
+    if (all_ended && count(line) != counted) {
+      Violation("metrics disagree with the log", std::string(line) + ": " + std::to_string(count(line)) +
+                                                     " lines, counter " + std::to_string(counted));
+    }
+  }
+  const std::uint64_t modem_lines = count("modem reset ok") + count("modem reset skipped (dry run)");
+  if (all_ended && modem_lines != rt.metrics.modem_resets.load()) {
+    Violation("metrics disagree with the log", "modem resets: " + std::to_string(modem_lines) + " lines, counter " +
+                                                   std::to_string(rt.metrics.modem_resets.load()));
+  }
+  if (rt.metrics.log_write_failures.load() != 0) Violation("log lines lost", "");
   rt.log.Write("Service stopped");
   rt.log.Close();
   // Invariant: "Service stopped" is the run's last line.
@@ -420,6 +442,7 @@ void Simulation::OnLogLine(const std::string& m) {
   // Invariant: nothing is logged after "Service stopped".
   if (stopped_line_seen_) Violation("a line after \"Service stopped\"", m);
   if (m == "Service stopped") stopped_line_seen_ = true;
+  ++line_counts_[m];
   if (m == "QOV timer stop ok") timer_started_since_stop_ack_ = false;
   if (m.rfind("reset history write fail", 0) == 0) record_failed_ = true;
   if (m.rfind("modem reset dropped", 0) == 0) pending_request_[0].reset();

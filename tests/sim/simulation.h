@@ -136,6 +136,8 @@ class Simulation {
   // and the last command frame the board took.
   std::optional<Tick> pending_request_[2];
   std::optional<Tick> last_reset_frame_[2];
+  // Lines of the current run, by text.
+  std::map<std::string, std::uint64_t> line_counts_;
   RunResult result_;
 };
 
