@@ -40,8 +40,9 @@ double CpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
 
 int main(int argc, char** argv) {
   std::uint64_t first = 1;
-  int seeds = 12;
-  double hours = 730;
+  // A simulated year by default, over many configurations.
+  int seeds = 24;
+  double hours = 365;
   std::string trace_path;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];

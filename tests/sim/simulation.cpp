@@ -195,7 +195,7 @@ std::int64_t Simulation::WallSeconds() const {
 void Simulation::DrawConfiguration() {
   Rng& r = sched_.rng();
   config::TParamRec& c = cfg_;
-  c.connection_need_dial = r.Chance(0.3);
+  c.connection_need_dial = r.Chance(0.5);
   c.connection_name = "sim dsl";
   c.wait_time_after_start_s = static_cast<std::int32_t>(r.Between(1, 900));
   c.check_ok_period_s = static_cast<std::uint32_t>(r.Between(10, 600));
