@@ -630,7 +630,9 @@ void Simulation::CheckLiveness() {
   // Each escalation may wait out two settle windows: the modem reset's and
   // that of the dial after it, which a slow dial can start later.
   const Tick escalation = 2 * settle + (std::max(cfg_.check_fail_loop_count, 0) + 2) * fail;
-  const Tick bound_modem = cfg_.check_ok_period_s * Tick{1000} + probe + escalation + 10'000;
+  // Two passing periods: the cycle that first fails was timed by the one
+  // before it, and so is the next (a period follows the previous outcome).
+  const Tick bound_modem = 2 * (cfg_.check_ok_period_s * Tick{1000} + probe) + escalation + 10'000;
   const Tick since = std::max(*all_down_since_, checker_started_at_);
   const Tick now = Now();
   if (cfg_.reset_modem && !modem_request_since_down_ && now - since > bound_modem) {
