@@ -64,6 +64,7 @@ void TOSMonitorThread::RunCheckCycle() {
   if (!answered) return;
   if (*answered) {
     ctx_.flags.last_check_ok = true;
+    counting_ = false;
     if (failing_reported_) {
       config::Report(ctx_.events, config::EventId::kChecksPassAgain, {std::to_string(failed_in_row_)});
     }
@@ -102,7 +103,7 @@ void TOSMonitorThread::PublishOutlook() {
   if (!ctx_.metrics) return;
   constexpr auto r = std::memory_order_relaxed;
   const CyclesLeft left =
-      CyclesBeforeResets(ctx_.params, ctx_.flags.last_check_ok, fail_counter_, modem_reset_counter_);
+      CyclesBeforeResets(ctx_.params, counting_, fail_counter_, modem_reset_counter_);
   ctx_.metrics->next_check_tick.store(std::max(ctx_.clock.NowMs(), next_check_), r);
   ctx_.metrics->modem_reset_in_cycles.store(left.modem, r);
   ctx_.metrics->computer_reset_in_cycles.store(left.computer, r);
@@ -133,9 +134,10 @@ std::optional<bool> TOSMonitorThread::ProbeAddresses(std::vector<std::string>& r
 }
 
 void TOSMonitorThread::CountFailure() {
-  // The first failure after a success starts the count at 0, not 1.
-  if (ctx_.flags.last_check_ok) {
+  // The first counted failure after a success starts the count at 0, not 1.
+  if (!counting_) {
     fail_counter_ = 0;
+    counting_ = true;
   } else {
     ++fail_counter_;
   }
@@ -143,6 +145,7 @@ void TOSMonitorThread::CountFailure() {
 
 void TOSMonitorThread::Escalate() {
   const config::TParamRec& p = ctx_.params;
+  bool computer_asked = false;
   if (fail_counter_ >= p.check_fail_loop_count) {
     fail_counter_ = 0;
     if (p.reset_modem) {
@@ -151,9 +154,12 @@ void TOSMonitorThread::Escalate() {
     } else if (p.reset_comp) {
       modem_reset_counter_ = 0;
       RequestComputerReset();
+      computer_asked = true;
     }
   }
-  if (modem_reset_counter_ > p.check_fail_loop_count_before_reset_comp && p.reset_comp) {
+  // One computer reset a cycle: a second would be recorded (and counted
+  // against the day's allowance) twice.
+  if (!computer_asked && modem_reset_counter_ > p.check_fail_loop_count_before_reset_comp && p.reset_comp) {
     modem_reset_counter_ = 0;
     RequestComputerReset();
   }

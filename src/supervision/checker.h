@@ -108,6 +108,10 @@ class TOSMonitorThread final : public platform::WorkerThread {
   CheckerContext ctx_;
   // Thread-local state of the body; both deadlines start due.
   std::int32_t fail_counter_ = 0;
+  // A failure has been counted since the last passing cycle (or the start):
+  // failures while a repair settles are not, so the first counted one
+  // starts the count at 0 even after uncounted ones.
+  bool counting_ = false;
   std::int32_t modem_reset_counter_ = 0;
   // Since the last passing cycle: the reason a computer reset gives.
   std::int32_t failed_in_row_ = 0;

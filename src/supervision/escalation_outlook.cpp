@@ -5,13 +5,13 @@
 
 namespace qov::supervision {
 
-CyclesLeft CyclesBeforeResets(const config::TParamRec& p, bool last_check_ok, std::int32_t fail_counter,
+CyclesLeft CyclesBeforeResets(const config::TParamRec& p, bool counting, std::int32_t fail_counter,
                               std::int32_t modem_reset_counter) {
-  // The first failure after a pass counts 0, each later one adds 1; the
-  // failure that brings the count to check_fail_loop_count escalates and
-  // starts it again from 0.
+  // The first counted failure after a pass counts 0, each later one adds 1;
+  // the failure that brings the count to check_fail_loop_count escalates
+  // and starts it again from 0.
   const std::int64_t loop = p.check_fail_loop_count;
-  const std::int64_t counted = last_check_ok ? -1 : fail_counter;
+  const std::int64_t counted = counting ? fail_counter : -1;
   const std::int64_t to_first = std::max<std::int64_t>(1, loop - counted);
   // After an escalation the count runs from 1 again.
   const std::int64_t between = std::max<std::int64_t>(1, loop);

@@ -19,9 +19,10 @@ struct CyclesLeft {
   std::int32_t computer = kDisabled;
 };
 
-// `last_check_ok` is the outcome of the last cycle, `fail_counter` and
-// `modem_reset_counter` the checker's escalation counters after it.
-CyclesLeft CyclesBeforeResets(const config::TParamRec& p, bool last_check_ok, std::int32_t fail_counter,
+// `counting` says a failure has been counted since the last passing cycle;
+// `fail_counter` and `modem_reset_counter` are the checker's escalation
+// counters after the last cycle.
+CyclesLeft CyclesBeforeResets(const config::TParamRec& p, bool counting, std::int32_t fail_counter,
                               std::int32_t modem_reset_counter);
 
 }  // namespace qov::supervision

@@ -76,6 +76,40 @@ class SimJoin final : public platform::Stoppable {
   platform::WakeEvent exited_;
 };
 
+// The supervisor's reports: only the line about the previous reset; the
+// wall clock is the simulator's.
+class SimReports final : public supervision::RunReports {
+ public:
+  explicit SimReports(std::shared_ptr<supervision::ResetHistory> history) : history_(std::move(history)) {}
+  std::optional<std::string> PreviousResetReport() override {
+    const auto last = history_->TakeUnreported();
+    if (!last) return std::nullopt;
+    return "Previous computer reset: w" + std::to_string(last->utc_seconds) + " (" + last->reason + ")";
+  }
+
+ private:
+  std::shared_ptr<supervision::ResetHistory> history_;
+};
+
+// The supervisor's machine: its first step enters the scheduler; "rasdial"
+// fails or runs for a seeded time, or until a hang injected by the world ends.
+class SimHost final : public supervision::HostActions {
+ public:
+  SimHost(SimScheduler& sched, const bool* dial_fails, const Tick* dial_hang_until)
+      : sched_(sched), dial_fails_(dial_fails), dial_hang_until_(dial_hang_until) {}
+  void PrimeSystemLoad() override { sched_.Enter(); }
+  std::unique_ptr<platform::ChildProcess> StartProcess(const std::string&) override {
+    if (*dial_fails_) return nullptr;
+    const Tick ends = std::max(*dial_hang_until_, sched_.NowMs() + sched_.rng().Between(2000, 45000));
+    return std::make_unique<SimDialProcess>(sched_, ends);
+  }
+
+ private:
+  SimScheduler& sched_;
+  const bool* dial_fails_;
+  const Tick* dial_hang_until_;
+};
+
 std::string Text(std::string_view data) {
   std::string s(data);
   while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
@@ -136,21 +170,10 @@ struct Incarnation {
     };
     workers = std::make_unique<service::RunWorkers>(make_control, make_checker, start_thread);
 
-    supervision::SupervisorSeams seams;
-    seams.prime_system_load = [&sched] { sched.Enter(); };
-    seams.previous_reset_report = [h = history]() -> std::optional<std::string> {
-      const auto last = h->TakeUnreported();
-      if (!last) return std::nullopt;
-      return "Previous computer reset: w" + std::to_string(last->utc_seconds) + " (" + last->reason + ")";
-    };
-    seams.start_process = [&sched, dial_fails, dial_hang_until](const std::string&)
-        -> std::unique_ptr<platform::ChildProcess> {
-      if (*dial_fails) return nullptr;
-      const Tick ends = std::max(*dial_hang_until, sched.NowMs() + sched.rng().Between(2000, 45000));
-      return std::make_unique<SimDialProcess>(sched, ends);
-    };
+    reports = std::make_unique<SimReports>(history);
+    host = std::make_unique<SimHost>(sched, dial_fails, dial_hang_until);
     supervisor = std::make_unique<supervision::TSupervisorThread>(
-        supervision::SupervisorContext{sched, config, log, params, flags, *workers}, std::move(seams));
+        supervision::SupervisorContext{sched, config, log, params, flags, *workers, *reports, *host});
     start_thread(*supervisor);
   }
 
@@ -171,6 +194,8 @@ struct Incarnation {
   std::shared_ptr<supervision::ResetHistory> history;
   std::unique_ptr<ResetTap> tap;
   std::unique_ptr<service::RunWorkers> workers;
+  std::unique_ptr<supervision::RunReports> reports;
+  std::unique_ptr<supervision::HostActions> host;
   std::unique_ptr<supervision::TSupervisorThread> supervisor;
 };
 
@@ -475,15 +500,15 @@ void Simulation::OnLogLine(const std::string& m) {
       ref_.failed_since_success = 0;
       return;
     }
-    // A failed cycle inside a settle window is not counted and asks for nothing.
+    // A failed cycle inside a settle window is not counted, asks for
+    // nothing, and does not start the count: the first counted failure
+    // after a pass counts 0.
     const bool settling = now < ref_.settle_until;
     ref_.cycle_settled = settling;
-    if (!settling) {
-      ref_.counted = ref_.prev_ok ? 0 : ref_.counted + 1;
-      ++ref_.failed_since_success;
-    }
-    ref_.prev_ok = false;
     if (settling) return;
+    ref_.counted = ref_.prev_ok ? 0 : ref_.counted + 1;
+    ++ref_.failed_since_success;
+    ref_.prev_ok = false;
     if (ref_.counted >= cfg_.check_fail_loop_count) {
       ref_.counted = 0;
       if (cfg_.reset_modem) {

@@ -209,6 +209,76 @@ TEST_F(CheckerTest, RedialsAfterFailedCyclesNeverHoldTheEscalationOff) {
   }
 }
 
+// A failure inside a settle window is not counted, and so does not start
+// the count either: the first counted failure after a pass counts 0 even
+// when settled failures came before it, and a count from before the pass is
+// never carried on. Each pattern: P passes, F fails counted, S fails inside
+// a settle window; loop count 2, so the third counted failure in a row
+// resets the modem. The outlook after the settled cycle says the same.
+TEST_F(CheckerTest, SettledFailuresNeitherStartNorCarryTheCount) {
+  params.reset_modem = true;
+  params.check_fail_loop_count = 2;
+  params.check_ok_period_s = params.check_fail_period_s = 1;
+  struct Case {
+    std::string pattern;
+    std::vector<int> modem_resets;
+    int settled_cycle;  // 0: none
+  };
+  const Case cases[] = {
+      {"FFPFFFP", {6}, 0},
+      {"PSFFFP", {5}, 2},
+      {"FFPSFFFP", {7}, 4},
+      {"FPSSFFF", {7}, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    log.Clear();
+    modem_resets.clear();
+    flags.last_check_ok = true;
+    flags.reset_settle_until = kNoSettle;
+    metrics::Metrics m;
+    metrics = &m;
+    std::size_t probed = 0;
+    probes.decide = [&](const test::FakeProbes::Call&) {
+      const char outcome = probed < c.pattern.size() ? c.pattern[probed] : 'P';
+      ++probed;
+      // The window covers this cycle's end only.
+      flags.reset_settle_until = outcome == 'S' ? clock.NowMs() + 1 : kNoSettle;
+      return outcome == 'P';
+    };
+    std::map<int, std::int32_t> modem_left;  // after each cycle
+    after_sleep = [&] { modem_left.try_emplace(Cycles(), m.modem_reset_in_cycles.load()); };
+    RunFor(static_cast<Tick>(c.pattern.size()) * 1000 + 500);
+    after_sleep = nullptr;
+    ASSERT_GE(Cycles(), static_cast<int>(c.pattern.size()));
+    EXPECT_EQ(modem_resets, c.modem_resets);
+    if (c.settled_cycle > 0) {
+      EXPECT_EQ(modem_left[c.settled_cycle], 3) << "three counted failures still to come";
+    }
+  }
+}
+
+// Without modem resets and with a negative allowance before the computer
+// reset, each failed cycle asks for one computer reset, recorded once: a
+// second request in the same cycle would count twice against the day's
+// allowance and log a suppression beside the reset it suppressed.
+TEST_F(CheckerTest, OneComputerResetPerCycleAtMost) {
+  platform::MemoryRegistry state_registry;
+  auto state = platform::RegistryStateStore(state_registry);
+  ResetHistory record(*state, [] { return std::int64_t{1'800'000'000}; });
+  history = &record;
+  params.reset_modem = false;
+  params.reset_comp = true;
+  params.check_fail_loop_count = 0;
+  params.check_fail_loop_count_before_reset_comp = -1;
+  params.reset_comp_max_per_day = 2;
+  RunFor(params.check_ok_period_s * 1000 + 3 * params.check_fail_period_s * 1000 + 5000);
+  EXPECT_EQ(pc_resets, (std::vector<int>{1, 2}));
+  EXPECT_EQ(record.CountLastDay(), 2);
+  ASSERT_GE(Cycles(), 4);
+  EXPECT_EQ(log.Count("reset pc suppressed (2 in 24 h)"), Cycles() - 2) << "once in each later cycle";
+}
+
 // The reboot-loop guard: computer resets beyond the day's allowance are not
 // sent, also across a restart (the reset ends the run that counted it);
 // modem resets go on. Every reset that goes out is recorded with its reason
