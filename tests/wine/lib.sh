@@ -91,7 +91,9 @@ scenario_begin() {
   if [ -d "$EXE_DIR/tools" ]; then cp "$EXE_DIR"/tools/*.exe "$DRIVE_C/qov/" 2>/dev/null || true; fi
   command wine "C:\\qov\\qov_keepalive.exe" 2>"$OUT/session.err" >/dev/null &
   KEEPALIVE_PID=$!
-  sleep 1
+  # Programs started while the session comes up can fail to launch: the
+  # scenario begins once the keep-alive's window exists.
+  wait_file_line "$OUT/session.err" "keepalive ready" 60 || fail "the Wine session did not come up in 60 s"
   log "prefix $PREFIX ready"
 }
 

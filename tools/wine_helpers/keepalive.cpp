@@ -1,5 +1,8 @@
 // Owns a hidden window and runs a message loop until it is killed, so that the
-// Wine session (its services and explorer.exe) stays up.
+// Wine session (its services and explorer.exe) stays up. Once its window
+// exists (the session's desktop is up) it says "keepalive ready" on stderr.
+#include <cstdio>
+
 #include "platform/win32.h"
 
 namespace {
@@ -22,6 +25,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   ::RegisterClassA(&wc);
   ::CreateWindowA("qov_keepalive", "qov keepalive", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr, nullptr, instance,
                   nullptr);
+  std::fputs("keepalive ready\n", stderr);
+  std::fflush(stderr);
   MSG msg;
   while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
     ::TranslateMessage(&msg);
