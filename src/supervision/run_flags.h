@@ -75,17 +75,13 @@ class ConnectionState {
     return up_;
   }
   // The start-up delay is over: no dial, no settle time.
-  void StartDelayOver() {
-    (void)Up();
-    up_ = true;
-  }
+  void StartDelayOver() { MarkUp(); }
   // A dial brought the connection up. Only the first dial of the run and the
   // first after each modem reset settle: the redials after failed cycles do
   // not, or with a settle time at least the fail period no failure would
   // ever count.
   void Dialled(platform::Tick now, std::int32_t settle_s) {
-    (void)Up();
-    up_ = true;
+    MarkUp();
     const std::uint64_t resets = flags_.modem_resets.load();
     if (settled_once_ && resets == resets_settled_) return;
     settled_once_ = true;
@@ -95,6 +91,12 @@ class ConnectionState {
   }
 
  private:
+  // Up from now on: the losses reported so far are behind it.
+  void MarkUp() {
+    losses_seen_ = flags_.connection_losses.load();
+    up_ = true;
+  }
+
   RunFlags& flags_;
   std::uint64_t losses_seen_;
   bool up_ = false;

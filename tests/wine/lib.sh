@@ -166,24 +166,26 @@ service_state() {
   wine sc query $SERVICE 2>/dev/null | tr -d '\r' | awk '/STATE/ {print $3; exit}'
 }
 
-# Waits up to $1 s for the service to be deleted (the SCM drops a service
-# marked for deletion once its last handle is closed).
-wait_service_gone() {
-  local i
-  for ((i = 0; i < ${1:-20} * 10; i++)); do
-    wine sc query $SERVICE >/dev/null 2>&1 || return 0
+# Runs the command $2... every 0.1 s until it succeeds (status 0) or $1 s
+# have passed (status 1).
+poll_for() {
+  local limit=$1 i
+  shift
+  for ((i = 0; i < limit * 10; i++)); do
+    "$@" && return 0
     sleep 0.1
   done
   return 1
 }
 
+# Waits up to $1 s for the service to be deleted (the SCM drops a service
+# marked for deletion once its last handle is closed).
+service_deleted() { ! wine sc query $SERVICE >/dev/null 2>&1; }
+wait_service_gone() { poll_for "${1:-20}" service_deleted; }
+
+service_state_is() { [ "$(service_state)" = "$1" ]; }
 wait_state() {
-  local want=$1 limit=${2:-20} i
-  for ((i = 0; i < limit * 10; i++)); do
-    [ "$(service_state)" = "$want" ] && return 0
-    sleep 0.1
-  done
-  fail "service state is '$(service_state)', expected $want"
+  poll_for "${2:-20}" service_state_is "$1" || fail "service state is '$(service_state)', expected $1"
 }
 
 # The log file as seen through the prefix's drive (default path c:\qov_log.txt).
@@ -194,13 +196,10 @@ log_file() { echo "${LOG_FILE:-$DRIVE_C/qov_log.txt}"; }
 log_messages() { [ -f "$(log_file)" ] && tr -d '\r' <"$(log_file)" | awk '{ i = index($0, " - "); print (i ? substr($0, i + 3) : $0) }' || true; }
 
 # Waits until the log holds the exact message `$1` at least `$3` times (default 1).
+log_has() { [ "$(log_messages | grep -cxF -- "$1")" -ge "$2" ]; }
 wait_log() {
-  local msg=$1 limit=${2:-30} count=${3:-1} i
-  for ((i = 0; i < limit * 10; i++)); do
-    [ "$(log_messages | grep -cxF -- "$msg")" -ge "$count" ] && return 0
-    sleep 0.1
-  done
-  fail "log never showed '$msg' (x$count) within ${limit}s"
+  local msg=$1 limit=${2:-30} count=${3:-1}
+  poll_for "$limit" log_has "$msg" "$count" || fail "log never showed '$msg' (x$count) within ${limit}s"
 }
 
 expect_log() { log_messages | grep -qxF -- "$1" || fail "log lacks '$1'"; }
@@ -223,14 +222,8 @@ prefix_pids() {
 service_pids() { prefix_pids 'qov_lumo_service.exe'; }
 
 # Waits until the wine process `pid` has ended.
-wait_pid_gone() {
-  local pid=$1 limit=${2:-20} i
-  for ((i = 0; i < limit * 10; i++)); do
-    kill -0 "$pid" 2>/dev/null || return 0
-    sleep 0.1
-  done
-  return 1
-}
+pid_gone() { ! kill -0 "$1" 2>/dev/null; }
+wait_pid_gone() { poll_for "${2:-20}" pid_gone "$1"; }
 
 # Starts the HTTP check target on 127.0.0.1 and sets CHECK_PORT; its answer
 # is set with check_target_mode (200, 503, hang, ...). Requests go to $OUT/http.requests.
@@ -296,27 +289,21 @@ expect_no_failure_actions() {
 }
 
 # Waits up to $3 s for the line $2 (without its CR) in file $1.
-wait_file_line() {
-  local i
-  for ((i = 0; i < $3 * 10; i++)); do
-    tr -d '\r' <"$1" 2>/dev/null | grep -qxF -- "$2" && return 0
-    sleep 0.1
-  done
-  return 1
-}
+file_has_line() { tr -d '\r' <"$1" 2>/dev/null | grep -qxF -- "$2"; }
+wait_file_line() { poll_for "$3" file_has_line "$1" "$2"; }
 
 # msiexec with the given arguments, each try bounded to 180 s; its exit
 # code is the function's. The process the command started can end while
 # another msiexec of the prefix (the custom actions' server) still hands
 # lines to the log: it returns once no msiexec of this prefix runs.
+no_msiexec_runs() { [ -z "$(prefix_pids 'msiexec')" ]; }
 run_msiexec() {
-  local rc=0 i
+  local rc=0
   WINE_TIMEOUT=180 wine msiexec "$@" || rc=$?
-  for ((i = 0; i < 300; i++)); do
-    [ -z "$(prefix_pids 'msiexec')" ] && break
-    sleep 0.1
-  done
-  [ "$i" = 0 ] || log "another msiexec of the prefix ran on after the command: waited $((i * 100)) ms"
+  if ! no_msiexec_runs; then
+    log "another msiexec of the prefix runs on after the command: waiting for it"
+    poll_for 30 no_msiexec_runs || log "it still runs after 30 s"
+  fi
   return "$rc"
 }
 
