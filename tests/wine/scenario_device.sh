@@ -18,13 +18,15 @@ wait_log "QOV version ok" 5
 wait_log "QOV timer init ok" 5
 wait_log "Life message send ok" 10 3
 [[ "$(frames)" =~ ^1\ 3\ 5\ 5\ 5 ]] || fail "frames start '$(frames)'"
-# Each life message follows the previous one after at least the period
-# (plus a pass and the exchange, which a loaded machine stretches).
+# Each life message follows the previous one after the period (plus the
+# exchange, which a loaded machine stretches). The period runs from the
+# service's send; the simulator's receive times carry the pty's delivery
+# jitter, so a gap may look a few milliseconds short.
 prev=
 for t in $(life_times); do
   if [ -n "$prev" ]; then
     gap=$((t - prev))
-    { [ "$gap" -ge 1000 ] && [ "$gap" -lt 3000 ]; } || fail "life message gap ${gap} ms"
+    { [ "$gap" -ge 950 ] && [ "$gap" -lt 3000 ]; } || fail "life message gap ${gap} ms"
   fi
   prev=$t
 done
