@@ -106,7 +106,7 @@ rm -f "$DISK/filler"
 logging_resumes "space was freed"
 cut=$(tr -d '\r' <"$LOG" | grep -cE '.+[0-9]{2}/[0-9]{2}/[0-9]{2} [0-9:]{8} - ' || true)
 [ "$cut" = 0 ] || fail "$cut line(s) cut where the disk filled, run into the next:" \
-  "$(tr -d '\r' <"$LOG" | grep -E '.+[0-9]{2}/[0-9]{2}/[0-9]{2} [0-9:]{8} - ' | head -n 1)"
+  "$(tr -d '\r' <"$LOG" | grep -E '.+[0-9]{2}/[0-9]{2}/[0-9]{2} [0-9:]{8} - ' | sed -n 1,1p)"
 say "disk full: fed throughout, logging again once freed, every line whole"
 
 # Renamed while open: lines go on in the renamed file until a rotation

@@ -126,7 +126,7 @@ grep -qx 'READY=1|STATUS=Running' "$WORK/notify.log" || fail "no READY: $(cat "$
 for _ in $(seq 50); do [ "$(grep -cx 'WATCHDOG=1' "$WORK/notify.log")" -ge 2 ] && break; sleep 0.1; done
 [ "$(grep -cx 'WATCHDOG=1' "$WORK/notify.log")" -ge 2 ] || fail "systemd's watchdog was not fed"
 wait_status 0
-head -n 1 "$WORK/status.out" | grep -qE '^QOV Lumo service: running since .+; board running; checks passing$' &&
+head -n 1 "$WORK/status.out" | grep -E '^QOV Lumo service: running since .+; board running; checks passing$' >/dev/null &&
   grep -qF "Board: port $PTY, running, last acknowledgement " "$WORK/status.out" &&
   grep -qE "^Service: running since .*, process $DAEMON_PID, record written [0-9]+ s ago$" "$WORK/status.out" ||
   fail "healthy status: $(cat "$WORK/status.out")"

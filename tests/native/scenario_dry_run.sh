@@ -58,7 +58,7 @@ grep -qxF "QOV timer stop ok" <(messages) || fail "no timer stop"
 for code in 2 174; do
   [[ " $(frames)" =~ \ $code\  ]] && fail "reset frame $code reached the board: $(frames)"
 done
-messages | grep -qxE "modem reset ok|reset pc ok" && fail "a reset was logged as sent"
+messages | grep -xE "modem reset ok|reset pc ok" >/dev/null && fail "a reset was logged as sent"
 grep -rqs reset_comp_times "$WORK/state" && fail "a dry-run computer reset was stored: $(ls -la "$WORK/state")"
 
 # The log read back as a report: its counts are the log's lines, and the

@@ -4,6 +4,9 @@
 #   ...                          # import config, install, start, assert
 # Cleanup (stop, uninstall, wineserver -k of this prefix) runs on every exit.
 set -euo pipefail
+# Under pipefail a reader that stops early (grep -q, head) fails the pipeline
+# whenever its writer still writes, so readers here read to the end
+# (grep >/dev/null, sed -n 1,Np); native_script_pipes holds every script to it.
 
 SERVICE=qov_lumo_service
 LIB_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -163,7 +166,7 @@ stop_service() {
 
 # Prints the numeric state of `sc query` (1 stopped, 4 running), or nothing.
 service_state() {
-  wine sc query $SERVICE 2>/dev/null | tr -d '\r' | awk '/STATE/ {print $3; exit}'
+  wine sc query $SERVICE 2>/dev/null | tr -d '\r' | awk '/STATE/ && !seen {print $3; seen = 1}'
 }
 
 # Runs the command $2... every 0.1 s until it succeeds (status 0) or $1 s
@@ -202,8 +205,8 @@ wait_log() {
   poll_for "$limit" log_has "$msg" "$count" || fail "log never showed '$msg' (x$count) within ${limit}s"
 }
 
-expect_log() { log_messages | grep -qxF -- "$1" || fail "log lacks '$1'"; }
-expect_no_log() { ! log_messages | grep -qxF -- "$1" || fail "log unexpectedly has '$1'"; }
+expect_log() { log_messages | grep -xF -- "$1" >/dev/null || fail "log lacks '$1'"; }
+expect_no_log() { ! log_messages | grep -xF -- "$1" >/dev/null || fail "log unexpectedly has '$1'"; }
 last_log_message() { log_messages | tail -n 1; }
 
 # Event-log insertion strings written during the session.
@@ -214,7 +217,7 @@ event_log_lines() { grep -a 'err:eventlog:ReportEvent' "$OUT"/*.err 2>/dev/null 
 prefix_pids() {
   local pid
   for pid in $(pgrep -f "$1" 2>/dev/null); do
-    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$PREFIX" && echo "$pid"
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -xF "WINEPREFIX=$PREFIX" >/dev/null && echo "$pid"
   done
   return 0
 }
@@ -289,7 +292,7 @@ expect_no_failure_actions() {
 }
 
 # Waits up to $3 s for the line $2 (without its CR) in file $1.
-file_has_line() { tr -d '\r' <"$1" 2>/dev/null | grep -qxF -- "$2"; }
+file_has_line() { tr -d '\r' <"$1" 2>/dev/null | grep -xF -- "$2" >/dev/null; }
 wait_file_line() { poll_for "$3" file_has_line "$1" "$2"; }
 
 # msiexec with the given arguments, each try bounded to 180 s; its exit

@@ -27,12 +27,12 @@ wait_state 1 15
 
 log "frames: $(device_frames)"
 # Reset frames only (life messages are a minute apart here).
-resets=$(awk '$2 == "frame" && ($3 == 2 || $3 == 174) {print $3}' "$OUT/frames" | head -n 4 | tr '\n' ' ')
+resets=$(awk '$2 == "frame" && ($3 == 2 || $3 == 174) {print $3}' "$OUT/frames" | sed -n 1,4p | tr '\n' ' ')
 [ "$resets" = "2 2 2 174 " ] || fail "reset frames '$resets', expected 2 2 2 174"
 [ "$(log_messages | grep -cxF 'modem reset ok')" -ge 3 ] || fail "fewer than 3 modem resets logged"
 # The failed-cycle counter starts at 0, so with a threshold of 1 the first
 # escalation comes at the second failed cycle.
-first_fails=$(log_messages | grep -xE 'ping fail|modem reset ok' | head -n 3 | tr '\n' '|')
+first_fails=$(log_messages | grep -xE 'ping fail|modem reset ok' | sed -n 1,3p | tr '\n' '|')
 [ "$first_fails" = "ping fail|ping fail|modem reset ok|" ] || fail "escalation order '$first_fails'"
 t_mr=$(awk '$2 == "frame" && $3 == 2 {t = $1; n++; if (n == 3) {print t; exit}}' "$OUT/frames")
 t_pc=$(awk '$2 == "frame" && $3 == 174 {print $1; exit}' "$OUT/frames")

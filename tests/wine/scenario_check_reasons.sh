@@ -37,7 +37,7 @@ expected=("check 0 HTTP 127.0.0.1:$refused_port/x: connection refused"
   "check 1 HTTP 127.0.0.1:$busy_port/busy: status 503"
   "check 2 HTTP 127.0.0.1:$hang_port/hang: timed out after 30 s"
   "ping fail")
-mapfile -t got < <(log_messages | grep -E '^(check [0-9]+ |ping fail$)' | head -n 4)
+mapfile -t got < <(log_messages | grep -E '^(check [0-9]+ |ping fail$)' | sed -n 1,4p)
 for i in 0 1 2 3; do
   log "line $i: ${got[$i]:-}"
   [ "${got[$i]:-}" = "${expected[$i]}" ] || fail "line $i is '${got[$i]:-}', expected '${expected[$i]}'"

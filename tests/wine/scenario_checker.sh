@@ -47,7 +47,7 @@ wait_log "QOV timer init ok" 20
 wait_log "ping ok" 15 2
 expect_no_log "ping fail"
 wait_status 0
-head -n 1 "$OUT/status.out" | grep -qE '^QOV Lumo service: running since .+; board running; checks passing$' &&
+head -n 1 "$OUT/status.out" | grep -E '^QOV Lumo service: running since .+; board running; checks passing$' >/dev/null &&
   grep -qx 'Board: port COM3, running, last acknowledgement .* s ago)' "$OUT/status.out" ||
   fail "healthy status: $(cat "$OUT/status.out")"
 grep -q ' /check 200$' "$OUT/http.requests" || fail "the target saw no request"

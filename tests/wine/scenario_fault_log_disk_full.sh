@@ -50,9 +50,9 @@ log "logging resumed: $(stat -c %s "$LOG_FILE") bytes (was $size_full when the d
 stamp='[0-9]{1,2}/[0-9]{1,2}/[0-9]{4} [0-9]{1,2}:[0-9]{2}:[0-9]{2} [AP]M - '
 cut=$(tr -d '\r' <"$LOG_FILE" | grep -cE "$stamp.*$stamp" || true)
 [ "$cut" = 0 ] || fail "a line cut where the disk filled runs into the next:" \
-  "$(tr -d '\r' <"$LOG_FILE" | grep -E "$stamp.*$stamp" | head -n 1)"
+  "$(tr -d '\r' <"$LOG_FILE" | grep -E "$stamp.*$stamp" | sed -n 1,1p)"
 # Every line whole: a timestamp, one message, CR LF.
-broken=$({ grep -nv $'\r$' "$LOG_FILE" || true; tr -d '\r' <"$LOG_FILE" | grep -nvE "^$stamp[^/]+$" || true; } | head -n 3)
+broken=$({ grep -nv $'\r$' "$LOG_FILE" || true; tr -d '\r' <"$LOG_FILE" | grep -nvE "^$stamp[^/]+$" || true; } | sed -n 1,3p)
 [ -z "$broken" ] || fail "broken lines after the disk was full: $broken"
 
 stop_service

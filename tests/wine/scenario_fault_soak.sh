@@ -51,7 +51,7 @@ install_service
 start_service
 wait_log "QOV timer init ok" 30
 wait_log "ping ok" 30
-pid=$(service_pids | head -n 1)
+pid=$(service_pids | sed -n 1p)
 [ -n "$pid" ] || fail "no Unix process of the service"
 log "service process $pid; soaking for ${DURATION}s"
 

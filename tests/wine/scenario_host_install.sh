@@ -49,9 +49,9 @@ grep -q "Information: Service installed successfully" "$OUT/both.err" || fail "n
 # A path without blanks is registered as it is.
 [ "$(image_path)" = 'C:\qov\qov_lumo_service.exe' ] || fail "ImagePath: '$(image_path)'"
 
-wine reg query "$EVENT_KEY" /v EventMessageFile 2>/dev/null | tr -d '\r' | grep -qi 'REG_SZ *C:\\qov\\qov_lumo_service.exe' ||
+wine reg query "$EVENT_KEY" /v EventMessageFile 2>/dev/null | tr -d '\r' | grep -i 'REG_SZ *C:\\qov\\qov_lumo_service.exe' >/dev/null ||
   fail "EventMessageFile: $(wine reg query "$EVENT_KEY" 2>&1)"
-wine reg query "$EVENT_KEY" /v TypesSupported 2>/dev/null | tr -d '\r' | grep -qi 'REG_DWORD *0x7' || fail "TypesSupported"
+wine reg query "$EVENT_KEY" /v TypesSupported 2>/dev/null | tr -d '\r' | grep -i 'REG_DWORD *0x7' >/dev/null || fail "TypesSupported"
 wine reg query "$SERVICE_KEY" /v Description 2>/dev/null | tr -d '\r' |
   grep -q 'QOV Lumo watchdog timer control service\.' || fail "Description"
 
@@ -59,7 +59,7 @@ wine reg query "$SERVICE_KEY" /v Description 2>/dev/null | tr -d '\r' |
 rc=0
 run_service_exe -INSTALL -SILENT >/dev/null 2>"$OUT/again.err" || rc=$?
 [ "$rc" = 1 ] || fail "second install exit $rc"
-tr -d '\r' <"$OUT/again.err" | grep -q 'Error: Service "QOV Lumo Service" failed to install with error: "System Error.  Code: 1073\.' ||
+tr -d '\r' <"$OUT/again.err" | grep 'Error: Service "QOV Lumo Service" failed to install with error: "System Error.  Code: 1073\.' >/dev/null ||
   fail "second install: $(cat "$OUT/again.err")"
 [ "$(tr -d '\r' <"$OUT/again.err" | sed -n 2p)" != "" ] || fail "no system text after the code"
 log "second install: $(tr -d '\r' <"$OUT/again.err" | tr '\n' ' ')"
@@ -85,7 +85,7 @@ wine reg add "$EVENT_KEY" /v Marker /d kept /f >/dev/null 2>&1
 rc=0
 run_service_exe -UNINSTALL -SILENT >/dev/null 2>"$OUT/missing.err" || rc=$?
 [ "$rc" = 1 ] || fail "missing uninstall exit $rc"
-tr -d '\r' <"$OUT/missing.err" | grep -q 'failed to uninstall with error: "System Error.  Code: 1060\.' ||
+tr -d '\r' <"$OUT/missing.err" | grep 'failed to uninstall with error: "System Error.  Code: 1060\.' >/dev/null ||
   fail "missing uninstall: $(cat "$OUT/missing.err")"
 wine reg query "$EVENT_KEY" /v Marker >/dev/null 2>&1 || fail "failed uninstall touched the event-log key"
 wine reg delete "$EVENT_KEY" /f >/dev/null 2>&1

@@ -54,7 +54,7 @@ start_device_sim COM3
 notes=$(failure_action_notes)
 run_msiexec /i "$MSI_WIN" /qn /l*v "$(winepath -w "$OUT/msi_install.log" 2>/dev/null)" >"$OUT/msi_install.out" 2>&1 ||
   fail "msiexec /i exit $?: $(tail -n 20 "$OUT/msi_install.out")"
-[ -f "$PF_EXE" ] || fail "no exe under Program Files: $(ls -R "$DRIVE_C/Program Files" 2>&1 | head -20)"
+[ -f "$PF_EXE" ] || fail "no exe under Program Files: $(ls -R "$DRIVE_C/Program Files" 2>&1 | sed -n 1,20p)"
 cmp -s "$PF_EXE" "$EXE_DIR/$SERVICE.exe" || fail "the installed exe is not the packaged one"
 installed || fail "msiexec /i registered no service"
 expect_failure_actions "msiexec /i" "$notes"
@@ -66,7 +66,7 @@ wait_log "Life message send ok" 10 2
 pids=$(service_pids)
 [ -n "$pids" ] || fail "no service process of this prefix"
 for pid in $pids; do
-  tr '\0' ' ' <"/proc/$pid/cmdline" | grep -qF 'Program Files' || fail "service process $pid runs $(tr '\0' ' ' <"/proc/$pid/cmdline")"
+  tr '\0' ' ' <"/proc/$pid/cmdline" | grep -F 'Program Files' >/dev/null || fail "service process $pid runs $(tr '\0' ' ' <"/proc/$pid/cmdline")"
 done
 
 # Registered like -INSTALL registers it, from a folder with a blank: quoted.
@@ -94,7 +94,7 @@ expect_no_failure_actions "msiexec /x"
 # The package waited for the process (Wine's StopServices does not wait), so the
 # exe could go; when StopServices already stopped it and its process had ended
 # before the action asked, the action says so.
-tr -d '\r' <"$OUT/msi_uninstall.log" | grep -qxE "StopServiceAndWait: the service('s process has| was already stopped and its process has) ended" ||
+tr -d '\r' <"$OUT/msi_uninstall.log" | grep -xE "StopServiceAndWait: the service('s process has| was already stopped and its process has) ended" >/dev/null ||
   fail "the removal did not wait for the service's process: $(grep -a StopServiceAndWait "$OUT/msi_uninstall.log")"
 for pid in $pids; do wait_pid_gone "$pid" 15 || fail "service process $pid still runs"; done
 expect_log "QOV timer stop ok"

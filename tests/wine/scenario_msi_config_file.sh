@@ -51,7 +51,7 @@ for c in "${bad_cases[@]}"; do
   [ "$rc" != 0 ] || fail "$name: the install succeeded"
   # The action's last line; the reason comes before it.
   wait_file_line "$OUT/$name.log" "ImportConfig: nothing imported; the install fails" 10 || fail "$name: no refusal line"
-  tr -d '\r' <"$OUT/$name.log" | grep -qF "ImportConfig: $path$reason" ||
+  tr -d '\r' <"$OUT/$name.log" | grep -F "ImportConfig: $path$reason" >/dev/null ||
     fail "$name: no reason in the log: $(grep -a 'ImportConfig' "$OUT/$name.log")"
   wine sc query $SERVICE >/dev/null 2>&1 && fail "$name: the failed install left a service"
   [ ! -e "$PF_DIR" ] || fail "$name: the failed install left files: $(ls -A "$PF_DIR")"
@@ -71,7 +71,7 @@ good=$(reg_file good "${HEAD[@]}" \
   '' '[HKEY_LOCAL_MACHINE\Software\Vopa\QOV Lumo\State]' '"msi_marker"="from the file"')
 rc=$(install_with "$good" good)
 [ "$rc" = 0 ] || fail "install with a good file: exit $rc: $(grep -a 'ImportConfig\|Return value [03]' "$OUT/good.log")"
-tr -d '\r' <"$OUT/good.log" | grep -qxF "ImportConfig: imported $good into HKEY_LOCAL_MACHINE\\Software\\Vopa\\QOV Lumo (3 values)" ||
+tr -d '\r' <"$OUT/good.log" | grep -xF "ImportConfig: imported $good into HKEY_LOCAL_MACHINE\\Software\\Vopa\\QOV Lumo (3 values)" >/dev/null ||
   fail "no import line: $(grep -a 'ImportConfig' "$OUT/good.log")"
 wait_state 4
 wait_log "Wait 3 min after start" 20
@@ -79,9 +79,9 @@ wait_log "Life message send ok" 10 2
 run_service_exe -CHECK >"$OUT/check.out" 2>&1 || true
 for want in '  wait_time_after_start_s = 180 (set)' '  check_addr_0 = "ICMP - 127.0.0.2" (set)' \
   '  life_beakon_period_ms = 1000 (set)'; do
-  tr -d '\r' <"$OUT/check.out" | grep -qxF -- "$want" || fail "-CHECK lacks '$want': $(cat "$OUT/check.out")"
+  tr -d '\r' <"$OUT/check.out" | grep -xF -- "$want" >/dev/null || fail "-CHECK lacks '$want': $(cat "$OUT/check.out")"
 done
 wine reg query "$CONFIG_KEY" /v obsolete_value >/dev/null 2>&1 && fail "the file's deletion was not made"
-wine reg query "$CONFIG_KEY\\State" /v msi_marker 2>/dev/null | tr -d '\r' | grep -qF 'from the file' ||
+wine reg query "$CONFIG_KEY\\State" /v msi_marker 2>/dev/null | tr -d '\r' | grep -F 'from the file' >/dev/null ||
   fail "the State value of the file is missing"
 log "good file imported: the service waits 3 min, checks 127.0.0.2, as -CHECK shows"

@@ -38,7 +38,7 @@ running_pid() {
   local pids
   pids=$(service_pids)
   [ "$(echo "$pids" | wc -w)" = 1 ] || fail "service processes: '$pids'"
-  tr '\0' ' ' <"/proc/$pids/cmdline" | grep -qF 'Program Files' || fail "service process runs $(tr '\0' ' ' <"/proc/$pids/cmdline")"
+  tr '\0' ' ' <"/proc/$pids/cmdline" | grep -F 'Program Files' >/dev/null || fail "service process runs $(tr '\0' ' ' <"/proc/$pids/cmdline")"
   echo "$pids"
 }
 state_marker() { wine reg query "$CONFIG_KEY\\State" /v msi_marker 2>/dev/null | tr -d '\r' | awk '/msi_marker/ {print $3}'; }
@@ -79,7 +79,7 @@ rc=$(msi_install "$MSI_100" downgrade100)
 [ "$rc" != 0 ] || fail "1.0.0 installed over 1.0.1"
 # Refused by the launch condition, before anything changed (Wine's msiexec
 # shows its message in no log under /qn: the condition's end tells).
-tr -d '\r' <"$OUT/downgrade100.log" | grep -qE "^Action ended .*: LaunchConditions\. Return value 0\.$" ||
+tr -d '\r' <"$OUT/downgrade100.log" | grep -E "^Action ended .*: LaunchConditions\. Return value 0\.$" >/dev/null ||
   fail "not refused by the launch condition: $(grep -a 'LaunchConditions\|Found application' "$OUT/downgrade100.log")"
 [ "$(products)" = "1.0.1 " ] || fail "products after the refused downgrade: '$(products)'"
 cmp -s "$PF_EXE" "$OUT/v101/$SERVICE.exe" || fail "the refused downgrade changed the exe"
@@ -89,14 +89,14 @@ log "1.0.0 over 1.0.1: refused (exit $rc), 1.0.1 still runs"
 # A failed upgrade: 1.0.2's -INSTALL fails; the install rolls back.
 rc=$(msi_install "$MSI_102" upgrade102)
 [ "$rc" != 0 ] || fail "the broken 1.0.2 installed"
-tr -d '\r' <"$OUT/upgrade102.log" | grep -qE "^Action ended .*: RegisterService\. Return value [03]\.$" ||
-  fail "1.0.2 failed elsewhere: $(grep -a 'Return value [^1]' "$OUT/upgrade102.log" | head -5)"
+tr -d '\r' <"$OUT/upgrade102.log" | grep -E "^Action ended .*: RegisterService\. Return value [03]\.$" >/dev/null ||
+  fail "1.0.2 failed elsewhere: $(grep -a 'Return value [^1]' "$OUT/upgrade102.log" | sed -n 1,5p)"
 [ "$(products)" = "1.0.1 " ] || fail "products after the failed upgrade: '$(products)'"
 cmp -s "$PF_EXE" "$OUT/v101/$SERVICE.exe" || fail "the failed upgrade left another exe"
 [ ! -e "$PF_EXE.previous" ] || fail "the failed upgrade left its kept copy"
 pid_after=$(running_pid)
 wait_log "Life message send ok" 20 $(($(log_messages | grep -cxF "Life message send ok") + 1))
-tr -d '\r' <"$OUT/upgrade102.log" | grep -qxF "RestorePreviousVersion: the previous exe is back" ||
+tr -d '\r' <"$OUT/upgrade102.log" | grep -xF "RestorePreviousVersion: the previous exe is back" >/dev/null ||
   fail "no rollback in the log: $(grep -a 'RestorePrevious\|BackupServiceExe' "$OUT/upgrade102.log")"
 config_values >"$OUT/config.after102"
 cmp -s "$OUT/config.before" "$OUT/config.after102" || fail "the failed upgrade changed the configuration"

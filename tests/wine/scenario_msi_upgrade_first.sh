@@ -17,7 +17,7 @@ bash "$ROOT/scripts/package" --exe-dir "$OUT/v101" --out-dir "$OUT/msi" --versio
 MSI_101=$(tail -n 1 "$OUT/package.out")
 # The first package, built as it was: the exe and the DLL (whose StopServiceAndWait it used) beside it.
 cp "$EXE_DIR/$SERVICE.exe" "$OUT/first/"
-cp "$(ls "$OUT"/msi/.qov_msi_actions-*.dll | head -n 1)" "$OUT/first/qov_msi_actions.dll"
+cp "$(ls "$OUT"/msi/.qov_msi_actions-*.dll | sed -n 1p)" "$OUT/first/qov_msi_actions.dll"
 (cd "$OUT/first" && wixl --arch x64 -D Version=1.0.0.0 -o first.msi "$LIB_DIR/fixtures/qov_lumo_service-first.wxs") \
   >"$OUT/wixl.out" 2>&1 || fail "wixl: $(cat "$OUT/wixl.out")"
 
@@ -37,12 +37,12 @@ cmp -s "$PF_EXE" "$OUT/v101/$SERVICE.exe" || fail "the installed exe is not 1.0.
 wait_state 4 30
 pids=$(service_pids)
 [ "$(echo "$pids" | wc -w)" = 1 ] || fail "service processes: '$pids'"
-tr '\0' ' ' <"/proc/$pids/cmdline" | grep -qF 'Program Files' || fail "the service runs $(tr '\0' ' ' <"/proc/$pids/cmdline")"
+tr '\0' ' ' <"/proc/$pids/cmdline" | grep -F 'Program Files' >/dev/null || fail "the service runs $(tr '\0' ' ' <"/proc/$pids/cmdline")"
 tr -d '\r' <"$OUT/upgrade.log" | grep -a '^KeepServiceRunning: ' >"$OUT/keep.lines" || true
 grep -q 'deleted the service; registered again, -INSTALL exit 0$' "$OUT/keep.lines" ||
   fail "the first package's removal left no service to keep: $(cat "$OUT/keep.lines")"
 config_values >"$OUT/config.after"
 cmp -s "$OUT/config.before" "$OUT/config.after" || fail "the upgrade changed the configuration: $(diff "$OUT/config.before" "$OUT/config.after")"
-wine reg query "$CONFIG_KEY\\State" /v msi_marker 2>/dev/null | grep -q kept || fail "the upgrade lost the State key's value"
+wine reg query "$CONFIG_KEY\\State" /v msi_marker 2>/dev/null | grep kept >/dev/null || fail "the upgrade lost the State key's value"
 wait_log "Life message send ok" 20 2
 log "first package -> 1.0.1: $(tr '\n' ';' <"$OUT/keep.lines")"
