@@ -1,6 +1,6 @@
 #include "config/log_writer.h"
 
-#include <chrono>
+#include <algorithm>
 #include <system_error>
 #include <utility>
 
@@ -19,7 +19,14 @@ void LogWriter::Start() {
   std::lock_guard lock(mutex_);
   if (writer_running_) return;
   try {
-    writer_ = std::thread([this] { WriterLoop(); });
+    writer_ = std::thread([this] {
+      // Signalled however the loop ends, an unwinding thread's included.
+      struct Ended {
+        platform::WakeEvent& ended;
+        ~Ended() { ended.Signal(); }
+      } ended{writer_ended_};
+      WriterLoop();
+    });
   } catch (const std::system_error&) {
     return;  // callers write their own lines
   }
@@ -33,7 +40,8 @@ void LogWriter::Stop() {
     writer_running_ = false;  // from here on callers write their own lines
     stopping_ = true;
   }
-  queued_.notify_all();
+  queued_.Signal();
+  clock_.WaitForSignal(writer_ended_);
   writer_.join();
   std::lock_guard lock(mutex_);
   stopping_ = false;
@@ -41,18 +49,24 @@ void LogWriter::Stop() {
 
 void LogWriter::WriterLoop() {
   for (;;) {
+    bool idle = false;
     {
-      std::unique_lock lock(mutex_);
-      queued_.wait(lock, [this] { return stopping_ || !lines_.empty(); });
+      std::lock_guard lock(mutex_);
       if (stopping_) return;
+      idle = lines_.empty();
     }
-    WriteNext();
+    if (idle) {
+      clock_.WaitForSignal(queued_);
+    } else {
+      WriteNext();
+    }
   }
 }
 
 void LogWriter::Configure(std::string path, std::int32_t max_size) {
   std::lock_guard file_lock(file_mutex_);
   std::lock_guard lock(mutex_);
+  if (!open_) file_.reset();  // left by a Close that found the file held
   path_ = std::move(path);
   max_size_ = max_size;
   rotation_failed_ = false;
@@ -60,33 +74,40 @@ void LogWriter::Configure(std::string path, std::int32_t max_size) {
 
 void LogWriter::Open() {
   std::string path;
+  std::uint64_t closes = 0;
   {
     std::lock_guard lock(mutex_);
     if (open_ || path_.empty()) return;
     path = path_;
+    closes = closes_;
   }
   std::lock_guard file_lock(file_mutex_);
   OpenLocked(path);
   std::lock_guard lock(mutex_);
+  if (closes != closes_) {
+    file_.reset();  // a Close came while the disk opened the file: it stays closed
+    return;
+  }
   open_ = file_ != nullptr;
 }
 
-void LogWriter::Close() {
+bool LogWriter::Close() {
   Drain(kCloseLimitMs);
   bool writer_busy = false;
   {
     std::lock_guard lock(mutex_);
     open_ = false;
+    ++closes_;
     CountFailureLocked(lines_.size());
     lines_.clear();
     writer_busy = writing_;
   }
-  // A line still being written closes the file after it (WriteNext sees the
-  // log closed); otherwise no writer holds the file and it is closed here.
-  if (!writer_busy) {
-    std::lock_guard file_lock(file_mutex_);
-    file_.reset();
-  }
+  // Whoever holds the file (a line being written, an open on a stalled
+  // disk) closes it when done, seeing the log closed; the stop does not
+  // wait for the disk here.
+  std::unique_lock file_lock(file_mutex_, std::try_to_lock);
+  if (file_lock.owns_lock()) file_.reset();
+  return !writer_busy;
 }
 
 bool LogWriter::IsOpen() {
@@ -95,9 +116,19 @@ bool LogWriter::IsOpen() {
 }
 
 bool LogWriter::Drain(std::uint32_t limit_ms) {
+  const platform::Tick deadline = platform::DeadlineAfter(clock_.NowMs(), limit_ms);
+  platform::WakeEvent written;
   std::unique_lock lock(mutex_);
-  return written_.wait_for(lock, std::chrono::milliseconds(limit_ms),
-                           [this] { return lines_.empty() && !writing_; });
+  drains_.push_back(&written);
+  for (;;) {
+    if (lines_.empty() && !writing_) break;
+    if (platform::IsDue(clock_.NowMs(), deadline)) break;
+    lock.unlock();
+    clock_.WaitUntil(deadline, written);
+    lock.lock();
+  }
+  drains_.erase(std::find(drains_.begin(), drains_.end(), &written));
+  return lines_.empty() && !writing_;
 }
 
 void LogWriter::OpenLocked(const std::string& path) {
@@ -162,7 +193,7 @@ void LogWriter::Write(std::string_view message) {
     while (WriteNext()) {
     }
   } else {
-    queued_.notify_one();
+    queued_.Signal();
   }
 }
 
@@ -199,8 +230,8 @@ bool LogWriter::WriteNext() {
       if (wake_on_loss_) wake_on_loss_->Signal();
     }
     closed = !open_;
+    for (platform::WakeEvent* drain : drains_) drain->Signal();
   }
-  written_.notify_all();
   if (closed) file_.reset();  // Close() gave up on this line while it was written
   return true;
 }

@@ -10,10 +10,13 @@
 // "log lines dropped: N" where those lines would have been. Before Start()
 // (tests, tools, a thread that could not be made) each caller writes the
 // queue itself, as far as the disk lets it.
+//
+// Every wait (the writer's for a line, Drain's and Close's for the disk, Stop's
+// for the writer's end) goes through the clock, so that a test's clock or a
+// scheduler decides when it ends.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -22,6 +25,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "config/log.h"
 #include "platform/clock.h"
@@ -70,8 +74,10 @@ class LogWriter final : public Log {
   // Waits up to kCloseLimitMs for the lines queued before to reach the
   // file, then closes it: lines the disk did not take by then are dropped
   // and counted, and nothing written after Close() reaches the file. A line
-  // still being written then is finished, and the file closed after it.
-  void Close();
+  // still being written then is finished, and the file closed after it; an
+  // Open still waiting on the disk then leaves the log closed. False when
+  // such a line still holds the writer: a stalled disk may keep it for hours.
+  bool Close();
   bool IsOpen();
   // The event to signal when a failed write loses the file (the owner then
   // opens it again); null for none. The owner clears it before its event goes.
@@ -80,7 +86,7 @@ class LogWriter final : public Log {
     wake_on_loss_ = wake;
   }
   // Waits up to `limit_ms` until every line queued so far is written (or
-  // has failed); true when it is.
+  // has failed); true when it is. Any number of threads may wait at once.
   bool Drain(std::uint32_t limit_ms);
   // Queues the line with the time of the call; returns without waiting for
   // the disk. Dropped while not open.
@@ -118,12 +124,14 @@ class LogWriter final : public Log {
   // The queue and what callers see of the log. Never held across a disk
   // operation, so a caller waits for no more than another's queueing.
   std::mutex mutex_;
-  std::condition_variable queued_;   // a line was queued, or Stop()
-  std::condition_variable written_;  // a line was written (or failed)
+  platform::WakeEvent queued_;                 // a line was queued, or Stop(): the writer's wake-up
+  platform::WakeEvent writer_ended_;           // the writer thread's last act
+  std::vector<platform::WakeEvent*> drains_;   // Drain() calls waiting for a line to be written
   std::deque<std::string> lines_;    // formatted, oldest first
   bool open_ = false;                // lines are taken
   platform::WakeEvent* wake_on_loss_ = nullptr;  // under mutex_
   bool writing_ = false;             // a line has left the queue and is not yet written
+  std::uint64_t closes_ = 0;         // Close() calls: an Open that saw another one leaves the log closed
   std::uint64_t dropped_ = 0;        // dropped at the bound since the last report
   bool writer_running_ = false;
   bool stopping_ = false;

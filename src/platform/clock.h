@@ -20,6 +20,13 @@ class Clock {
   // first; true when the signal ended it (and was taken). A deadline already
   // due returns at once.
   virtual bool WaitUntil(Tick deadline, WakeEvent& wake) = 0;
+  // Blocks until `wake` is signalled, however long that takes, and takes
+  // the signal. No time passes for it on a test's clock; a scheduler that
+  // runs one thread at a time runs the others meanwhile.
+  virtual void WaitForSignal(WakeEvent& wake) {
+    while (!wake.Wait(WakeEvent::kForever)) {
+    }
+  }
 };
 
 // The operating system's clock (GetTickCount64 / CLOCK_MONOTONIC).

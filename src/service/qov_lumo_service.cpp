@@ -124,7 +124,10 @@ void Tqov_lumo_service::ServiceStop(TService& sender, bool& stopped) {
   rt.events.SetEnabled(false);
   rt.log.Write("Service stopped");
   // Closed, so that a thread left behind cannot write after the last line.
-  rt.log.Close();
+  // A line still on a stalled disk holds the log's own thread, which the
+  // run's end would wait for: the run is then left as with a thread behind,
+  // and the process ends without waiting for the disk.
+  if (!rt.log.Close()) stopped_ = false;
 }
 
 void Tqov_lumo_service::ServiceCustomControl(TService&, std::uint32_t code) {

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/file.h"
@@ -141,22 +142,50 @@ class SimRegistry final : public platform::Registry {
   std::map<std::string, std::vector<std::pair<std::string, platform::RegValue>>> disk_;
 };
 
-// The log file on a simulated disk: every line goes to `sink` as written.
+// The disk of the log file. Writes are all or nothing, as the platform's
+// file promises; the world makes the disk full (writes fail), failing
+// (writes, flushes, moves and opens fail) or stalled (a write or flush
+// parks its thread until the stall ends, as an SD card or a share does).
+struct SimLogDisk {
+  explicit SimLogDisk(SimScheduler& sched) : sched(sched) {}
+  // Parks the caller while the disk stalls; true when the disk then takes writes.
+  bool Usable() {
+    while (sched.NowMs() < stalled_until) sched.WaitUntil(stalled_until, never);
+    return !full && !failing;
+  }
+
+  SimScheduler& sched;
+  platform::WakeEvent never;
+  std::function<void(std::string_view)> sink;  // every write that the disk takes
+  std::int64_t size = 0;
+  bool full = false;
+  bool failing = false;
+  Tick stalled_until = 0;
+};
+
 class SimLogFile final : public platform::AppendFile {
  public:
-  explicit SimLogFile(std::function<void(std::string_view)> sink, std::int64_t* size) : sink_(std::move(sink)), size_(size) {}
+  explicit SimLogFile(SimLogDisk& disk) : disk_(disk) {}
   bool Write(std::string_view data) override {
-    sink_(data);
-    *size_ += static_cast<std::int64_t>(data.size());
+    if (!disk_.Usable()) return false;
+    disk_.sink(data);
+    disk_.size += static_cast<std::int64_t>(data.size());
+    unflushed_ = true;
     return true;
   }
-  bool Flush() override { return true; }
-  std::int64_t Size() override { return *size_; }
+  // With nothing written since the last flush there is nothing to do.
+  bool Flush() override {
+    if (!unflushed_) return true;
+    unflushed_ = false;
+    const bool usable = disk_.Usable();
+    return usable || !disk_.failing;  // a full disk takes no more, but keeps what it took
+  }
+  std::int64_t Size() override { return disk_.size; }
   bool Removed() override { return false; }
 
  private:
-  std::function<void(std::string_view)> sink_;
-  std::int64_t* size_;
+  SimLogDisk& disk_;
+  bool unflushed_ = false;
 };
 
 // "rasdial": runs for a seeded time; the connection counts as up once it started.

@@ -246,6 +246,15 @@ std::string SimScheduler::NameOf(int id) {
   return it == threads_.end() ? std::string("?") : it->second->name;
 }
 
+std::string SimScheduler::LiveThreadsOf(int group) {
+  std::lock_guard l(m_);
+  std::string names;
+  for (const auto& [id, t] : threads_) {
+    if (t->group == group) names += (names.empty() ? "" : ", ") + t->name;
+  }
+  return names;
+}
+
 bool SimScheduler::Parked(int id) {
   std::lock_guard l(m_);
   auto it = threads_.find(id);

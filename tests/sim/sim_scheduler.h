@@ -54,6 +54,7 @@ class SimScheduler final : public platform::Clock {
   // An unknown thread's first call registers it and parks it until its turn.
   Tick NowMs() override;
   bool WaitUntil(Tick deadline, platform::WakeEvent& wake) override;
+  void WaitForSignal(platform::WakeEvent& wake) override { WaitUntil(kForever, wake); }
 
   // The calling (main) thread becomes the first holder of the baton.
   void AdoptCallingThread(const std::string& name);
@@ -79,6 +80,8 @@ class SimScheduler final : public platform::Clock {
   // Registers the calling thread when it is new (parking it until its turn); its id.
   int Enter();
   std::string NameOf(int id);
+  // The names of the threads of `group` that have not ended, for a report.
+  std::string LiveThreadsOf(int group);
   bool Parked(int id);
   Rng& rng() { return rng_; }
   std::uint64_t Turns() const { return turns_; }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "config/param_rec.h"
@@ -51,7 +52,15 @@ class Simulation {
   RunResult Run();
 
   // -- Called by the parts of the simulated computer.
-  void OnLogLine(const std::string& message);
+  // The log writer's timestamp: the wall clock and the line's number in
+  // the run, in the order the lines were queued.
+  std::string StampLogLine();
+  // A line of the checker or the control thread, as it is written.
+  void OnLogMessage(const std::string& message);
+  // A write that the log disk took.
+  void OnLogData(std::string_view data);
+  // "rasdial" started: the connection counts as up from now.
+  void OnDialStarted();
   void OnResetRequest(bool computer);
   std::int64_t WallSeconds() const;
 
@@ -71,6 +80,10 @@ class Simulation {
   void CheckLiveness();
   void CheckEscalationMatch();
   void OnResetCommand(bool computer);
+  // A line on the log disk, its stamp removed.
+  void OnLogLine(const std::string& message);
+  // At the end of a stop: what the log took and what it counted as lost.
+  void CheckLogAccounting(std::uint64_t failures_before_last_line, std::uint64_t failures, bool log_idle);
   void Violation(const std::string& invariant, const std::string& detail);
   bool AllTargetsDown() const;
   Tick Now() { return sched_.NowMs(); }
@@ -95,7 +108,7 @@ class Simulation {
   Tick next_stop_at_ = 0;
   std::optional<Tick> start_at_;
   std::int64_t wall_offset_ms_ = 0;
-  std::int64_t log_size_ = 0;
+  SimLogDisk log_disk_;
   bool dial_fails_ = false;
   Tick dial_hang_until_ = 0;
 
@@ -136,8 +149,15 @@ class Simulation {
   // and the last command frame the board took.
   std::optional<Tick> pending_request_[2];
   std::optional<Tick> last_reset_frame_[2];
-  // Lines of the current run, by text.
+  // Lines of the checker and the control thread in the current run, by text.
   std::map<std::string, std::uint64_t> line_counts_;
+  // The current run's log: lines stamped (queued), lines on the disk, the
+  // number of the last line on the disk, and the lines that the log's own
+  // "log lines dropped: N" reports.
+  std::uint64_t log_stamps_ = 0;
+  std::uint64_t log_written_ = 0;
+  std::uint64_t last_log_seq_ = 0;
+  std::uint64_t log_reported_drops_ = 0;
   RunResult result_;
 };
 

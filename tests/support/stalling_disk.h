@@ -1,6 +1,6 @@
 // A log file kept in memory on a disk that can stall, as an SD card or a
-// network share does: while held, every write waits until the disk is
-// released. Tests wait on its events (a write stalled, lines arrived,
+// network share does: while held, every write and every open waits until
+// the disk is released. Tests wait on its events (a write stalled, lines arrived,
 // the file closed), never on time.
 #pragma once
 
@@ -26,7 +26,8 @@ class StallingDisk {
   // The disk must outlive the writer.
   std::function<std::unique_ptr<platform::AppendFile>(const std::string&)> Opener() {
     return [this](const std::string&) -> std::unique_ptr<platform::AppendFile> {
-      std::lock_guard lock(mutex_);
+      std::unique_lock lock(mutex_);
+      WaitWhileHeld(lock);
       ++open_files_;
       return std::make_unique<File>(*this);
     };
@@ -41,7 +42,8 @@ class StallingDisk {
     held_ = false;
     changed_.notify_all();
   }
-  // Returns once a write is waiting on the hold (or there is no hold any more).
+  // Returns once a write or an open is waiting on the hold (or there is no
+  // hold any more).
   void WaitForStalledWrite() {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return stalled_ > 0 || !held_; });
@@ -72,10 +74,7 @@ class StallingDisk {
     }
     bool Write(std::string_view data) override {
       std::unique_lock lock(disk_.mutex_);
-      ++disk_.stalled_;
-      disk_.changed_.notify_all();
-      disk_.changed_.wait(lock, [this] { return !disk_.held_; });
-      --disk_.stalled_;
+      disk_.WaitWhileHeld(lock);
       disk_.text_ += data;
       disk_.changed_.notify_all();
       return true;
@@ -90,6 +89,13 @@ class StallingDisk {
    private:
     StallingDisk& disk_;
   };
+
+  void WaitWhileHeld(std::unique_lock<std::mutex>& lock) {
+    ++stalled_;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return !held_; });
+    --stalled_;
+  }
 
   std::size_t LineCount() const {
     std::size_t n = 0;
