@@ -36,7 +36,7 @@ SimThread* SimScheduler::Self() {
 
 SimThread* SimScheduler::Register() {
   std::unique_lock l(m_);
-  auto t = std::make_unique<SimThread>();
+  auto t = std::make_shared<SimThread>();
   t->id = next_id_++;
   t->state = SimThread::State::kParked;
   t->deadline = std::numeric_limits<Tick>::min();
@@ -52,7 +52,7 @@ SimThread* SimScheduler::Register() {
 
 void SimScheduler::AdoptCallingThread(const std::string& name) {
   std::lock_guard l(m_);
-  auto t = std::make_unique<SimThread>();
+  auto t = std::make_shared<SimThread>();
   t->id = next_id_++;
   t->name = name;
   SimThread* raw = t.get();
@@ -95,7 +95,16 @@ bool SimScheduler::WaitUntil(Tick deadline, platform::WakeEvent& wake) {
   return woken;
 }
 
+void SimScheduler::NotifyGranted(std::unique_lock<std::mutex>& l) {
+  std::shared_ptr<SimThread> t = std::move(to_notify_);
+  if (!t) return;
+  l.unlock();
+  t->cv.notify_one();
+  l.lock();
+}
+
 void SimScheduler::AwaitGrant(std::unique_lock<std::mutex>& l, SimThread* self) {
+  NotifyGranted(l);
   if (!self->granted.load(std::memory_order_acquire)) {
     l.unlock();
     for (int i = 0; i < kSpins && !self->granted.load(std::memory_order_acquire); ++i) {
@@ -120,7 +129,7 @@ void SimScheduler::AwaitGrant(std::unique_lock<std::mutex>& l, SimThread* self) 
 void SimScheduler::Grant(SimThread* t) {
   ++switches_;
   t->granted.store(true, std::memory_order_release);
-  if (t->sleeping) t->cv.notify_one();
+  if (t->sleeping) to_notify_ = threads_.at(t->id);
 }
 
 void SimScheduler::RunDueEvents(std::unique_lock<std::mutex>& l) {
@@ -217,6 +226,7 @@ void SimScheduler::OnThreadExit(SimThread* self) {
   tls_guard = {};
   for (platform::WakeEvent* w : exit_listeners_) w->Signal();
   PassBaton(l, back);
+  NotifyGranted(l);
 }
 
 void SimScheduler::At(Tick when, std::function<void()> fn) {

@@ -98,6 +98,8 @@ class SimScheduler final : public platform::Clock {
   void PassBaton(std::unique_lock<std::mutex>& l, int return_to);
   void Grant(SimThread* t);
   void AwaitGrant(std::unique_lock<std::mutex>& l, SimThread* self);
+  // With m_ held: lets go of it, wakes the thread granted last, takes m_ again.
+  void NotifyGranted(std::unique_lock<std::mutex>& l);
   void RunDueEvents(std::unique_lock<std::mutex>& l);
 
   struct Event {
@@ -108,7 +110,10 @@ class SimScheduler final : public platform::Clock {
 
   mutable std::mutex m_;
   std::condition_variable registered_cv_;
-  std::map<int, std::unique_ptr<SimThread>> threads_;
+  std::map<int, std::shared_ptr<SimThread>> threads_;
+  // The thread just granted the baton while it slept: woken by the granter
+  // once it has let go of m_, so that it does not wake only to wait for m_.
+  std::shared_ptr<SimThread> to_notify_;
   int next_id_ = 0;
   int registered_ = 0;
   int awaited_ = 0;
