@@ -816,52 +816,46 @@ void Simulation::NextNetworkFault() {
   sched_.At(Now() + r.Between(kHour, 36 * kHour), [this] { NextNetworkFault(); });
 }
 
+void Simulation::FaultWhile(const std::string& kind, Tick lasts, bool& condition) {
+  Fault(kind, std::to_string(lasts / 1000) + " s");
+  condition = true;
+  sched_.At(Now() + lasts, [&condition] { condition = false; });
+}
+
 void Simulation::NextOtherFault() {
   Rng& r = sched_.rng();
   const auto kind = r.Between(0, 7);
-  if (kind == 5) {
-    const Tick lasts = r.Between(kMinute, 6 * kHour);
-    Fault("log disk full", std::to_string(lasts / 1000) + " s");
-    log_disk_.full = true;
-    sched_.At(Now() + lasts, [this] { log_disk_.full = false; });
-  } else if (kind == 6) {
-    const Tick lasts = r.Between(10'000, 30 * kMinute);
-    Fault("log disk fails", std::to_string(lasts / 1000) + " s");
-    log_disk_.failing = true;
-    sched_.At(Now() + lasts, [this] { log_disk_.failing = false; });
-  } else if (kind == 7) {
-    // Long enough, now and then, for the writer's queue to fill.
-    const Tick lasts = r.Chance(0.3) ? r.Between(kMinute, 8 * kHour) : r.Between(1000, 30'000);
-    Fault("log disk stalls", std::to_string(lasts / 1000) + " s");
-    log_disk_.stalled_until = Now() + lasts;
-    // A stop then finds lines that the disk has not taken yet.
-    if (run_ && r.Chance(0.3)) next_stop_at_ = std::min(next_stop_at_, Now() + r.Between(0, lasts));
+  if (kind == 0) {
+    const std::int64_t step = r.Chance(0.5) ? r.Between(-12 * kHour, -1000) : r.Between(1000, 12 * kHour);
+    Fault("wall clock step", std::to_string(step / 1000) + " s");
+    wall_offset_ms_ += step;
+    if (step > 0) wall_forward_ms_ += step;
+  } else if (kind == 1) {
+    FaultWhile("state flushes fail", r.Between(kMinute, 3 * kHour), state_registry_.flushes_fail);
+  } else if (kind == 2) {
+    // Short: the supervisor retries (and logs) every 100 ms meanwhile.
+    FaultWhile("dial fails", r.Between(10'000, 10 * kMinute), dial_fails_);
+  } else if (kind == 3) {
+    const Tick lasts = r.Between(kMinute, 2 * kHour);
+    Fault("dial hangs", std::to_string(lasts / 1000) + " s");
+    dial_hang_until_ = Now() + lasts;
   } else if (kind == 4) {
     const Tick lasts = r.Between(kMinute, 3 * kHour);
     state_registry_.stall_until = Now() + lasts;
     state_registry_.stall_ms = r.Between(1000, 20'000);
     Fault("state disk stalls", std::to_string(state_registry_.stall_ms / 1000) + " s per flush for " +
                                    std::to_string(lasts / 1000) + " s");
-  } else if (kind == 0) {
-    const std::int64_t step = r.Chance(0.5) ? r.Between(-12 * kHour, -1000) : r.Between(1000, 12 * kHour);
-    Fault("wall clock step", std::to_string(step / 1000) + " s");
-    wall_offset_ms_ += step;
-    if (step > 0) wall_forward_ms_ += step;
-  } else if (kind == 1) {
-    const Tick lasts = r.Between(kMinute, 3 * kHour);
-    Fault("state flushes fail", std::to_string(lasts / 1000) + " s");
-    state_registry_.flushes_fail = true;
-    sched_.At(Now() + lasts, [this] { state_registry_.flushes_fail = false; });
-  } else if (kind == 2) {
-    // Short: the supervisor retries (and logs) every 100 ms meanwhile.
-    const Tick lasts = r.Between(10'000, 10 * kMinute);
-    Fault("dial fails", std::to_string(lasts / 1000) + " s");
-    dial_fails_ = true;
-    sched_.At(Now() + lasts, [this] { dial_fails_ = false; });
+  } else if (kind == 5) {
+    FaultWhile("log disk full", r.Between(kMinute, 6 * kHour), log_disk_.full);
+  } else if (kind == 6) {
+    FaultWhile("log disk fails", r.Between(10'000, 30 * kMinute), log_disk_.failing);
   } else {
-    const Tick lasts = r.Between(kMinute, 2 * kHour);
-    Fault("dial hangs", std::to_string(lasts / 1000) + " s");
-    dial_hang_until_ = Now() + lasts;
+    // Long enough, now and then, for the writer's queue to fill.
+    const Tick lasts = r.Chance(0.3) ? r.Between(kMinute, 8 * kHour) : r.Between(1000, 30'000);
+    Fault("log disk stalls", std::to_string(lasts / 1000) + " s");
+    log_disk_.stalled_until = Now() + lasts;
+    // A stop then finds lines that the disk has not taken yet.
+    if (run_ && r.Chance(0.3)) next_stop_at_ = std::min(next_stop_at_, Now() + r.Between(0, lasts));
   }
   sched_.At(Now() + r.Between(kHour, 48 * kHour), [this] { NextOtherFault(); });
 }

@@ -76,6 +76,8 @@ class Simulation {
   void NextNetworkFault();
   void NextOtherFault();
   void Fault(const std::string& kind, const std::string& detail);
+  // A fault that holds `condition` true for `lasts` ms.
+  void FaultWhile(const std::string& kind, Tick lasts, bool& condition);
   void NoteNetworkChange();
   void CheckLiveness();
   void CheckEscalationMatch();
